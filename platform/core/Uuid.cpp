@@ -1,0 +1,8 @@
+#include "Uuid.h"
+
+#include <QUuid>
+
+QString pondra::newUuidText()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}

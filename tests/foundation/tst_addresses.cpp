@@ -1,0 +1,114 @@
+#include "app/models/ServerAddresses.h"
+#include "platform/core/Log.h"
+#include "platform/http/ApiToken.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <QUrlQuery>
+
+using namespace pondra;
+
+class TestAddresses : public QObject
+{
+    Q_OBJECT
+    QString m_base;
+    QString m_token;
+    ServerAddresses m_addresses{[this] { return m_base; }, [this] { return m_token; }};
+
+    void expectWsLines(const QString& token, const char* last)
+    {
+        QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("[WS URL Debug] apiToken.isEmpty=%1, apiToken.count=%2, isPlaceholder=%3")
+                                                      .arg(token.isEmpty() ? "true" : "false").arg(token.size())
+                                                      .arg(token == QLatin1String(apiTokenPlaceholder) ? "true" : "false")));
+        QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("[WS URL Debug] apiToken prefix: %1...").arg(secretPrefix(token))));
+        QTest::ignoreMessage(isUsableApiToken(token) ? QtInfoMsg : QtCriticalMsg, QRegularExpression(QRegularExpression::escape(QString::fromUtf8(last))));
+    }
+
+private Q_SLOTS:
+    void addresses_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("normalized");
+        QTest::addColumn<QString>("ws");
+        QTest::newRow("bare host") << "team.example.com" << "https://team.example.com" << "wss://team.example.com";
+        QTest::newRow("trailing slashes") << "team.example.com///" << "https://team.example.com" << "wss://team.example.com";
+        QTest::newRow("only slashes") << "///" << "https://" << "wss://";
+        QTest::newRow("localhost") << "localhost" << "http://localhost" << "ws://localhost";
+        QTest::newRow("localhost with port") << "localhost:8787/" << "http://localhost:8787" << "ws://localhost:8787";
+        QTest::newRow("localhost prefix only") << "localhostel.com" << "http://localhostel.com" << "ws://localhostel.com";
+        QTest::newRow("http kept") << "http://10.0.0.2:80" << "http://10.0.0.2:80" << "ws://10.0.0.2:80";
+        QTest::newRow("https kept") << "https://h.example/" << "https://h.example" << "wss://h.example";
+        QTest::newRow("capital scheme") << "HTTP://h.example" << "https://HTTP://h.example" << "wss://HTTP://h.example";
+        QTest::newRow("other scheme") << "ftp://h.example" << "https://ftp://h.example" << "wss://ftp://h.example";
+        QTest::newRow("scheme further on") << "https://h.example/x/http://y" << "https://h.example/x/http://y" << "wss://h.example/x/ws://y";
+        QTest::newRow("spaces kept") << " h.example" << "https:// h.example" << "wss:// h.example";
+    }
+    void addresses()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, normalized);
+        QFETCH(QString, ws);
+        m_base = base;
+        m_token.clear();
+        QCOMPARE(m_addresses.normalizedBaseURL(), normalized);
+        const QString update = normalized + QStringLiteral("/pondra/update");
+        if (QUrl(update, QUrl::StrictMode).isValid() && !QUrl(update).host().isEmpty()) {
+            QCOMPARE(m_addresses.serverURL()->toString(), QUrl(update).toString());
+            QCOMPARE(m_addresses.ringURL()->toString(), QUrl(normalized + QStringLiteral("/pondra/ring")).toString());
+            QCOMPARE(m_addresses.ringResponseURL()->toString(), QUrl(normalized + QStringLiteral("/pondra/ring-response")).toString());
+            QCOMPARE(m_addresses.teamsURL()->toString(), QUrl(normalized + QStringLiteral("/pondra/teams")).toString());
+            expectWsLines(m_token, "[WS URL Debug] Using UNAUTHENTICATED URL (no token)");
+            QCOMPARE(m_addresses.wsURL()->toString(), QUrl(ws + QStringLiteral("/pondra/ws")).toString());
+        } else {
+            // A text that the strict parser refuses fails the attempt with a log line.
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Refusing invalid server address")));
+            QVERIFY(!m_addresses.serverURL());
+        }
+    }
+
+    void tokenRule_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("query"); // empty: no query, no header
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("placeholder") << "{{PONDRA_API_TOKEN}}" << "";
+        QTest::newRow("placeholder with space") << "{{PONDRA_API_TOKEN}} " << "%7B%7BPONDRA_API_TOKEN%7D%7D%20";
+        QTest::newRow("plain") << "abcDEF123-._~xyz" << "abcDEF123-._~xyz";
+        QTest::newRow("short") << "abc" << "abc";
+        QTest::newRow("spaces are usable") << "   " << "%20%20%20";
+        QTest::newRow("needs encoding") << "a+b&c=d#e/f" << "a%2Bb%26c%3Dd%23e%2Ff";
+        QTest::newRow("non-ascii") << "tøken" << "t%C3%B8ken";
+    }
+    void tokenRule()
+    {
+        QFETCH(QString, token);
+        QFETCH(QString, query);
+        m_base = QStringLiteral("localhost:8787");
+        m_token = token;
+        QCOMPARE(isUsableApiToken(token), !query.isEmpty());
+        if (query.isEmpty()) {
+            expectWsLines(token, "[WS URL Debug] Using UNAUTHENTICATED URL (no token)");
+            QCOMPARE(m_addresses.wsURL()->toString(QUrl::FullyEncoded), QStringLiteral("ws://localhost:8787/pondra/ws"));
+            return;
+        }
+        const QString expected = QStringLiteral("ws://localhost:8787/pondra/ws?token=") + query;
+        expectWsLines(token, qPrintable(QStringLiteral("[WS URL Debug] Using authenticated URL: %1...").arg(maskTokenInUrl(expected).left(60))));
+        const auto url = m_addresses.wsURL();
+        QVERIFY(url);
+        QCOMPARE(url->toString(QUrl::FullyEncoded), expected);
+        // The server reads back exactly the token.
+        QCOMPARE(QUrlQuery(*url).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded), token);
+        QCOMPARE(bearerHeaderValue(token), "Bearer " + token.toUtf8());
+    }
+
+    void logsNoMoreThanThePrefix()
+    {
+        m_base = QStringLiteral("localhost");
+        m_token = QStringLiteral("SECRET-TOKEN-0123456789abcdefghij");
+        expectWsLines(m_token, "[WS URL Debug] Using authenticated URL: ws://localhost/pondra/ws?token=*****");
+        QVERIFY(m_addresses.wsURL());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAddresses)
+#include "tst_addresses.moc"

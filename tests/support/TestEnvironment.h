@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+namespace pondra::test {
+
+/// Points XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_CACHE_HOME at a fresh
+/// temporary folder for as long as it lives, so no test touches the real
+/// user's files.
+class ScopedXdgHome final
+{
+public:
+    ScopedXdgHome();
+    ~ScopedXdgHome();
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldConfig, m_oldData, m_oldCache;
+};
+
+/// Absolute path of a file under the source tree's tests/data folder.
+QString testDataPath(const QString& name);
+
+} // namespace pondra::test
