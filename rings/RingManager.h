@@ -97,8 +97,6 @@ private:
     PhotoSource m_getCapturedPhoto;
     TextSource m_getApiToken;
 
-    std::unique_ptr<HttpClient> m_ownedHttp;
-    std::unique_ptr<SoundPlayer> m_ownedSound;
     std::unique_ptr<UrlOpener> m_ownedUrlOpener;
     HttpClient* m_http = nullptr;
     SoundPlayer* m_sound = nullptr;

@@ -191,6 +191,23 @@ private Q_SLOTS:
         QVERIFY(!h.manager->waitingForResponse.get());
     }
 
+    void realBackendsByDefault()
+    {
+        // A reply that never comes: the manager must go away cleanly while
+        // its request is still out.
+        MiniHttpServer server;
+        QVERIFY(server.listen());
+        server.setHandler([](const HttpRequestHead&) { return HttpResponseSpec{200, {}, {}, true}; });
+        test::RingInputs inputs;
+        inputs.ringURL = server.url(QStringLiteral("/pondra/ring"));
+        auto manager = inputs.makeManager({});
+        manager->sendRing(QStringLiteral("Bob"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 10'000);
+        QCOMPARE(WireHarness::json(server.requests().first()).value("to").toString(), QStringLiteral("Bob"));
+        manager.reset();
+        QTest::qWait(50);
+    }
+
     void transportFailuresAreLogged()
     {
         WireHarness h;
