@@ -61,21 +61,14 @@ std::optional<QString> refusalText(const QByteArray& bytes)
 
 } // namespace
 
-RingManager::RingManager(UrlSource ringURL, UrlSource ringResponseURL, TextSource getUserName, TextSource getUserId,
-                         TextSource getUserEmail, PhotoSource getCapturedPhoto, TextSource getApiToken,
-                         Backends backends, QObject* parent)
-    : QObject(parent),
-      m_ringURL(std::move(ringURL)),
-      m_ringResponseURL(std::move(ringResponseURL)),
-      m_getUserName(std::move(getUserName)),
-      m_getUserId(std::move(getUserId)),
-      m_getUserEmail(std::move(getUserEmail)),
-      m_getCapturedPhoto(std::move(getCapturedPhoto)),
-      m_getApiToken(std::move(getApiToken)),
-      m_http(backends.http),
-      m_sound(backends.sound),
-      m_urlOpener(backends.urlOpener),
-      m_scheduler(backends.scheduler)
+RingManager::RingManager(UrlSource ringURL, UrlSource ringResponseURL, TextSource getUserName,
+                         TextSource getUserId, TextSource getUserEmail, PhotoSource getCapturedPhoto,
+                         TextSource getApiToken, Backends backends, QObject* parent)
+    : QObject(parent), m_ringURL(std::move(ringURL)), m_ringResponseURL(std::move(ringResponseURL)),
+      m_getUserName(std::move(getUserName)), m_getUserId(std::move(getUserId)),
+      m_getUserEmail(std::move(getUserEmail)), m_getCapturedPhoto(std::move(getCapturedPhoto)),
+      m_getApiToken(std::move(getApiToken)), m_http(backends.http), m_sound(backends.sound),
+      m_urlOpener(backends.urlOpener), m_scheduler(backends.scheduler)
 {
     // Real backends that are QObjects are children, so they go only after
     // this object stops being a valid context for their late replies.
@@ -149,7 +142,8 @@ void RingManager::handleNotificationAction(const QString& notificationId, bool a
     sendRingResponse(caller, accepted);
 }
 
-void RingManager::handleRingResponse(const QString& /*from*/, bool accepted, const std::optional<QString>& url)
+void RingManager::handleRingResponse(const QString& /*from*/, bool accepted,
+                                     const std::optional<QString>& url)
 {
     if (!accepted) {
         showTransientText(QLatin1String(declinedText));
@@ -267,7 +261,8 @@ std::optional<QString> RingManager::encodedCapturedPhoto() const
         return std::nullopt;
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
-    if (!buffer.open(QIODevice::WriteOnly) || !photo->save(&buffer, "JPEG", photoJpegQuality) || jpeg.isEmpty())
+    if (!buffer.open(QIODevice::WriteOnly) || !photo->save(&buffer, "JPEG", photoJpegQuality) ||
+        jpeg.isEmpty())
         return std::nullopt;
     return QString::fromLatin1(jpeg.toBase64());
 }

@@ -95,10 +95,10 @@ struct RingInputs
 
     std::unique_ptr<RingManager> makeManager(RingManager::Backends backends)
     {
-        return std::make_unique<RingManager>(
-            [this] { return ringURL; }, [this] { return ringResponseURL; }, [this] { return userName; },
-            [this] { return userId; }, [this] { return userEmail; }, [this] { return photo; },
-            [this] { return apiToken; }, backends);
+        return std::make_unique<RingManager>([this] { return ringURL; }, [this] { return ringResponseURL; },
+                                             [this] { return userName; }, [this] { return userId; },
+                                             [this] { return userEmail; }, [this] { return photo; },
+                                             [this] { return apiToken; }, backends);
     }
 };
 

@@ -39,7 +39,8 @@ struct Harness
 
     QString ring(const QString& from, const std::optional<QString>& photo = std::nullopt)
     {
-        QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("showRingNotification called from: ") + from));
+        QTest::ignoreMessage(QtInfoMsg,
+                             qPrintable(QStringLiteral("showRingNotification called from: ") + from));
         manager->showRingNotification(from, QStringLiteral("https://meet.example.com/x"), photo);
         return manager->incomingRing.get() ? manager->incomingRing.get()->id : QString();
     }
@@ -81,7 +82,8 @@ private Q_SLOTS:
         int changes = 0;
         connect(h.manager.get(), &RingManager::changed, h.manager.get(), [&] { ++changes; });
         const QString id = h.ring(QStringLiteral("Bob"), pngText(QSize(24, 16)));
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
+        QVERIFY(QRegularExpression(
+                    QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
                     .match(id)
                     .hasMatch());
         const auto& shown = h.manager->incomingRing.get();
@@ -220,7 +222,8 @@ private Q_SLOTS:
         Harness h;
         h.manager->sendRing(QStringLiteral("Bob"));
         QCOMPARE(h.waiting(), std::optional<QString>(QStringLiteral("Checking with Bob...")));
-        h.manager->handleRingResponse(QStringLiteral("someone else"), false, QStringLiteral("https://m.example.com/x"));
+        h.manager->handleRingResponse(QStringLiteral("someone else"), false,
+                                      QStringLiteral("https://m.example.com/x"));
         QCOMPARE(h.waiting(), std::optional<QString>(QStringLiteral("Maybe later!")));
         h.scheduler.advance(2'999ms);
         QCOMPARE(h.waiting(), std::optional<QString>(QStringLiteral("Maybe later!")));
@@ -257,19 +260,21 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<QString>>("after3s");
         const std::optional<QString> checking = QStringLiteral("Checking with Bob...");
         const std::optional<QString> none;
-        QTest::newRow("200") << HttpReply{200, R"({"error":"ignored"})", {}} << QString() << checking << checking;
+        QTest::newRow("200") << HttpReply{200, R"({"error":"ignored"})", {}} << QString() << checking
+                             << checking;
         QTest::newRow("refused with text")
             << HttpReply{403, R"({"error":"Bob is not on your team"})", {}} << "Ring failed with status: 403"
             << std::optional<QString>(QStringLiteral("Bob is not on your team")) << none;
         QTest::newRow("refused, empty text")
             << HttpReply{400, R"({"error":""})", {}} << "Ring failed with status: 400"
             << std::optional<QString>(QString()) << none;
-        QTest::newRow("refused, body not JSON")
-            << HttpReply{502, "<html>Bad gateway</html>", {}} << "Ring failed with status: 502" << checking << checking;
+        QTest::newRow("refused, body not JSON") << HttpReply{502, "<html>Bad gateway</html>", {}}
+                                                << "Ring failed with status: 502" << checking << checking;
         QTest::newRow("refused, error not a string")
-            << HttpReply{500, R"({"error":42})", {}} << "Ring failed with status: 500" << checking << checking;
-        QTest::newRow("refused, array")
-            << HttpReply{500, R"([{"error":"x"}])", {}} << "Ring failed with status: 500" << checking << checking;
+            << HttpReply{500, R"({"error":42})", {}} << "Ring failed with status: 500" << checking
+            << checking;
+        QTest::newRow("refused, array") << HttpReply{500, R"([{"error":"x"}])", {}}
+                                        << "Ring failed with status: 500" << checking << checking;
         QTest::newRow("transport failure")
             << HttpReply{std::nullopt, {}, QStringLiteral("Connection refused")}
             << "Failed to send ring: Connection refused" << checking << checking;
@@ -301,9 +306,11 @@ private Q_SLOTS:
         QVERIFY(!h.waiting());
         QVERIFY(h.opener.opened.isEmpty());
         h.manager->sendRing(QStringLiteral("Bob"));
-        h.manager->handleRingResponse(QStringLiteral("Bob"), true, QStringLiteral("https://meet.example.com/abc"));
+        h.manager->handleRingResponse(QStringLiteral("Bob"), true,
+                                      QStringLiteral("https://meet.example.com/abc"));
         QVERIFY(!h.waiting());
-        QCOMPARE(h.opener.opened, QList<QUrl>{QUrl(QStringLiteral("https://meet.example.com/abc?authuser=ann@example.com"))});
+        QCOMPARE(h.opener.opened,
+                 QList<QUrl>{QUrl(QStringLiteral("https://meet.example.com/abc?authuser=ann@example.com"))});
     }
 
     void meetingLinks_data()
@@ -313,25 +320,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("opened");
         QTest::addColumn<QString>("refusedScheme");
         const QString ann = QStringLiteral("ann@example.com");
-        QTest::newRow("e-mail added") << "https://meet.example.com/abc-defg-hij" << ann
-                                      << "https://meet.example.com/abc-defg-hij?authuser=ann@example.com" << QString();
+        QTest::newRow("e-mail added")
+            << "https://meet.example.com/abc-defg-hij" << ann
+            << "https://meet.example.com/abc-defg-hij?authuser=ann@example.com" << QString();
         QTest::newRow("no e-mail, link as it is") << "https://meet.example.com/j?pwd=x%20y" << QString()
                                                   << "https://meet.example.com/j?pwd=x%20y" << QString();
         QTest::newRow("items kept in order, authuser last")
             << "http://meet.example.com:8080/j?b=2&a=1&b=3" << ann
             << "http://meet.example.com:8080/j?b=2&a=1&b=3&authuser=ann@example.com" << QString();
-        QTest::newRow("existing authuser stays") << "https://meet.example.com/j?authuser=0" << ann
-                                                 << "https://meet.example.com/j?authuser=0&authuser=ann@example.com"
-                                                 << QString();
+        QTest::newRow("existing authuser stays")
+            << "https://meet.example.com/j?authuser=0" << ann
+            << "https://meet.example.com/j?authuser=0&authuser=ann@example.com" << QString();
         QTest::newRow("empty query") << "https://meet.example.com/j?" << ann
                                      << "https://meet.example.com/j?authuser=ann@example.com" << QString();
-        QTest::newRow("fragment kept") << "https://meet.example.com/j?a=1#join" << ann
-                                       << "https://meet.example.com/j?a=1&authuser=ann@example.com#join" << QString();
+        QTest::newRow("fragment kept")
+            << "https://meet.example.com/j?a=1#join" << ann
+            << "https://meet.example.com/j?a=1&authuser=ann@example.com#join" << QString();
         QTest::newRow("e-mail delimiters encoded")
-            << "https://meet.example.com/j" << "a+b&c=d#e@example.com"
+            << "https://meet.example.com/j"
+            << "a+b&c=d#e@example.com"
             << "https://meet.example.com/j?authuser=a%2Bb%26c%3Dd%23e@example.com" << QString();
-        QTest::newRow("upper-case scheme") << "HTTPS://Meet.Example.com/j" << QString()
-                                           << "https://meet.example.com/j" << QString();
+        QTest::newRow("upper-case scheme")
+            << "HTTPS://Meet.Example.com/j" << QString() << "https://meet.example.com/j" << QString();
         QTest::newRow("file") << "file:///etc/passwd" << ann << QString() << "file";
         QTest::newRow("javascript") << "javascript:alert(1)" << ann << QString() << "javascript";
         QTest::newRow("custom handler") << "zoommtg://zoom.us/join?confno=1" << ann << QString() << "zoommtg";
@@ -349,8 +359,9 @@ private Q_SLOTS:
         Harness h;
         h.inputs.userEmail = email;
         if (!refusedScheme.isNull())
-            QTest::ignoreMessage(QtCriticalMsg,
-                                 qPrintable(QStringLiteral("Refusing to open meeting link with scheme ") + refusedScheme));
+            QTest::ignoreMessage(
+                QtCriticalMsg,
+                qPrintable(QStringLiteral("Refusing to open meeting link with scheme ") + refusedScheme));
         h.manager->handleRingResponse(QStringLiteral("Bob"), true, link);
         if (opened.isEmpty()) {
             QVERIFY(h.opener.opened.isEmpty());
@@ -374,7 +385,8 @@ private Q_SLOTS:
         h.manager->sendRing(QStringLiteral("Dan"));
 
         QCOMPARE(h.http.requests.size(), 3);
-        QCOMPARE(h.http.requests[0].json(), (QJsonObject{{"from", "Ann"}, {"fromId", h.inputs.userId}, {"to", "Bob"}}));
+        QCOMPARE(h.http.requests[0].json(),
+                 (QJsonObject{{"from", "Ann"}, {"fromId", h.inputs.userId}, {"to", "Bob"}}));
         const QJsonObject second = h.http.requests[1].json();
         QCOMPARE(second.keys(), (QStringList{"email", "from", "fromId", "photo", "to"}));
         QCOMPARE(second.value("email").toString(), QStringLiteral("ann@example.com"));
@@ -395,7 +407,8 @@ private Q_SLOTS:
         h.manager->sendRing(QStringLiteral("Bob"));
         QCOMPARE(h.waiting(), std::optional<QString>(QStringLiteral("Checking with Bob...")));
         const QString id = h.ring(QStringLiteral("Bob"));
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Failed to send ring response: .+")));
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression(QStringLiteral("^Failed to send ring response: .+")));
         h.manager->acceptRing();
         QVERIFY(h.http.requests.isEmpty());
         QVERIFY(h.manager->pendingRings().isEmpty());

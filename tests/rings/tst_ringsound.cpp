@@ -37,9 +37,10 @@ private Q_SLOTS:
         env.insert(QStringLiteral("PULSE_STATE_PATH"), m_dir.filePath(QStringLiteral("state")));
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         QVERIFY(m_pulse.start(QStringLiteral("pulseaudio"),
-                              {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes", "--use-pid-file=no",
-                               "--log-target=stderr", "-L", "module-null-sink sink_name=pondra_test",
-                               "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + socket},
+                              {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
+                               "--use-pid-file=no", "--log-target=stderr", "-L",
+                               "module-null-sink sink_name=pondra_test", "-L",
+                               "module-native-protocol-unix auth-anonymous=1 socket=" + socket},
                               env));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 10'000);
         qputenv("PULSE_SERVER", ("unix:" + socket).toLocal8Bit());
@@ -81,8 +82,8 @@ private Q_SLOTS:
         QVERIFY(player.play(QStringLiteral("ring")));
         auto* effect = player.findChild<QSoundEffect*>();
         QVERIFY(effect);
-        QTRY_VERIFY_WITH_TIMEOUT(effect->status() == QSoundEffect::Ready || effect->status() == QSoundEffect::Error,
-                                 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            effect->status() == QSoundEffect::Ready || effect->status() == QSoundEffect::Error, 10'000);
         QCOMPARE(effect->status(), QSoundEffect::Ready);
         QVERIFY(effect->isPlaying());
         QVERIFY(!player.play(QStringLiteral("no-such-sound")));

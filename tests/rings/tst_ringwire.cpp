@@ -48,9 +48,15 @@ struct WireHarness
             scheduler.advance(RingManager::autoDeclineDelay);
     }
 
-    bool waitForReplies(int count) { return QTest::qWaitFor([&] { return http.finished >= count; }, 10'000); }
+    bool waitForReplies(int count)
+    {
+        return QTest::qWaitFor([&] { return http.finished >= count; }, 10'000);
+    }
 
-    static QJsonObject json(const HttpRequestHead& request) { return QJsonDocument::fromJson(request.body).object(); }
+    static QJsonObject json(const HttpRequestHead& request)
+    {
+        return QJsonDocument::fromJson(request.body).object();
+    }
 };
 
 class TestRingWire : public QObject
@@ -64,15 +70,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("token");
         QTest::addColumn<QStringList>("keys");
         QTest::addColumn<QByteArray>("authorization");
-        QTest::newRow("bare, no token") << QString() << false << QString() << QStringList{"from", "fromId", "to"}
-                                        << QByteArray();
-        QTest::newRow("e-mail and photo, token")
-            << "ann@example.com" << true << "s3cret-token-value" << QStringList{"email", "from", "fromId", "photo", "to"}
-            << QByteArray("Bearer s3cret-token-value");
-        QTest::newRow("photo only, placeholder token") << QString() << true << "{{PONDRA_API_TOKEN}}"
-                                                       << QStringList{"from", "fromId", "photo", "to"} << QByteArray();
-        QTest::newRow("e-mail only, short token") << "ann@example.com" << false << "abc"
-                                                  << QStringList{"email", "from", "fromId", "to"} << QByteArray("Bearer abc");
+        QTest::newRow("bare, no token")
+            << QString() << false << QString() << QStringList{"from", "fromId", "to"} << QByteArray();
+        QTest::newRow("e-mail and photo, token") << "ann@example.com" << true << "s3cret-token-value"
+                                                 << QStringList{"email", "from", "fromId", "photo", "to"}
+                                                 << QByteArray("Bearer s3cret-token-value");
+        QTest::newRow("photo only, placeholder token")
+            << QString() << true << "{{PONDRA_API_TOKEN}}" << QStringList{"from", "fromId", "photo", "to"}
+            << QByteArray();
+        QTest::newRow("e-mail only, short token")
+            << "ann@example.com" << false << "abc" << QStringList{"email", "from", "fromId", "to"}
+            << QByteArray("Bearer abc");
     }
     void ringRequest()
     {
@@ -112,7 +120,8 @@ private Q_SLOTS:
             QVERIFY(isStrictBase64(photoText));
             QCOMPARE(decodePhotoText(photoText)->size(), QSize(64, 48));
         }
-        QCOMPARE(h.manager->waitingForResponse.get(), std::optional<QString>(QStringLiteral("Checking with Bob...")));
+        QCOMPARE(h.manager->waitingForResponse.get(),
+                 std::optional<QString>(QStringLiteral("Checking with Bob...")));
     }
 
     void answerRequest_data()
@@ -136,8 +145,10 @@ private Q_SLOTS:
         const HttpRequestHead& request = h.server.requests().first();
         QCOMPARE(request.target, QByteArray("/pondra/ring-response"));
         QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
-        QCOMPARE(request.headers.value("authorization"), token.isEmpty() ? QByteArray() : "Bearer " + token.toUtf8());
-        QCOMPARE(WireHarness::json(request), (QJsonObject{{"from", "Ann"}, {"to", "Bob"}, {"accepted", accepted}}));
+        QCOMPARE(request.headers.value("authorization"),
+                 token.isEmpty() ? QByteArray() : "Bearer " + token.toUtf8());
+        QCOMPARE(WireHarness::json(request),
+                 (QJsonObject{{"from", "Ann"}, {"to", "Bob"}, {"accepted", accepted}}));
     }
 
     void replyToAnAcceptedAnswer_data()
@@ -147,17 +158,21 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("opens");
         auto withLink = [](QByteArray body) { return body.replace("LINK", "https://meet.example.com/abc"); };
-        QTest::newRow("ok true with url") << true << 200 << withLink("{\"ok\":true,\"url\":\"LINK\"}") << true;
-        QTest::newRow("ok false with url") << true << 200 << withLink("{\"ok\":false,\"url\":\"LINK\",\"extra\":1}") << true;
+        QTest::newRow("ok true with url")
+            << true << 200 << withLink("{\"ok\":true,\"url\":\"LINK\"}") << true;
+        QTest::newRow("ok false with url")
+            << true << 200 << withLink("{\"ok\":false,\"url\":\"LINK\",\"extra\":1}") << true;
         QTest::newRow("url without ok") << true << 200 << withLink("{\"url\":\"LINK\"}") << false;
         QTest::newRow("ok without url") << true << 200 << QByteArray("{\"ok\":true}") << false;
         QTest::newRow("url null") << true << 200 << QByteArray("{\"ok\":true,\"url\":null}") << false;
-        QTest::newRow("ok not a boolean") << true << 200 << withLink("{\"ok\":\"yes\",\"url\":\"LINK\"}") << false;
+        QTest::newRow("ok not a boolean")
+            << true << 200 << withLink("{\"ok\":\"yes\",\"url\":\"LINK\"}") << false;
         QTest::newRow("url not a string") << true << 200 << QByteArray("{\"ok\":true,\"url\":7}") << false;
         QTest::newRow("not JSON") << true << 200 << QByteArray("ok") << false;
         QTest::newRow("status 201") << true << 201 << withLink("{\"ok\":true,\"url\":\"LINK\"}") << false;
         QTest::newRow("status 500") << true << 500 << withLink("{\"ok\":true,\"url\":\"LINK\"}") << false;
-        QTest::newRow("decline is not read") << false << 200 << withLink("{\"ok\":true,\"url\":\"LINK\"}") << false;
+        QTest::newRow("decline is not read")
+            << false << 200 << withLink("{\"ok\":true,\"url\":\"LINK\"}") << false;
     }
     void replyToAnAcceptedAnswer()
     {
@@ -169,12 +184,15 @@ private Q_SLOTS:
         QVERIFY(h.start({status, reply}));
         h.inputs.userEmail = QStringLiteral("ann@example.com");
         if (status != 200)
-            QTest::ignoreMessage(QtCriticalMsg, qPrintable(QStringLiteral("Ring response failed with status: %1").arg(status)));
+            QTest::ignoreMessage(
+                QtCriticalMsg,
+                qPrintable(QStringLiteral("Ring response failed with status: %1").arg(status)));
         h.ringAndAnswer(accepted);
         QVERIFY(h.waitForReplies(1));
         if (opens)
-            QCOMPARE(h.opener.opened,
-                     QList<QUrl>{QUrl(QStringLiteral("https://meet.example.com/abc?authuser=ann@example.com"))});
+            QCOMPARE(
+                h.opener.opened,
+                QList<QUrl>{QUrl(QStringLiteral("https://meet.example.com/abc?authuser=ann@example.com"))});
         else
             QVERIFY(h.opener.opened.isEmpty());
     }
@@ -186,7 +204,8 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtCriticalMsg, "Ring failed with status: 409");
         h.manager->sendRing(QStringLiteral("Bob"));
         QVERIFY(h.waitForReplies(1));
-        QCOMPARE(h.manager->waitingForResponse.get(), std::optional<QString>(QStringLiteral("Bob is not connected")));
+        QCOMPARE(h.manager->waitingForResponse.get(),
+                 std::optional<QString>(QStringLiteral("Bob is not connected")));
         h.scheduler.advance(3s);
         QVERIFY(!h.manager->waitingForResponse.get());
     }
@@ -224,8 +243,10 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Failed to send ring: .+")));
         h.manager->sendRing(QStringLiteral("Bob"));
         QVERIFY(h.waitForReplies(1));
-        QCOMPARE(h.manager->waitingForResponse.get(), std::optional<QString>(QStringLiteral("Checking with Bob...")));
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Failed to send ring response: .+")));
+        QCOMPARE(h.manager->waitingForResponse.get(),
+                 std::optional<QString>(QStringLiteral("Checking with Bob...")));
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression(QStringLiteral("^Failed to send ring response: .+")));
         h.ringAndAnswer(true);
         QVERIFY(h.waitForReplies(2));
         QVERIFY(h.opener.opened.isEmpty());
