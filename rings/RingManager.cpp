@@ -230,9 +230,8 @@ void RingManager::openMeetingURL(const QString& link)
         return;
     }
     if (const QString email = m_getUserEmail(); !email.isEmpty()) {
-        // Items already there stay, in order, and "authuser" follows them,
-        // also when the link already names one.
-        // The existing query is kept byte for byte; the e-mail is encoded so
+        // The existing query stays byte for byte and "authuser" follows it,
+        // also when the link already names one. The e-mail is encoded so
         // that "+", "&", "=" and "#" in it stay part of the value.
         QString query = url.query(QUrl::FullyEncoded);
         if (!query.isEmpty())
