@@ -74,9 +74,11 @@ std::optional<RunningApplication> LinuxMeetingSignals::frontmostOf(const std::ve
 MeetingEvidence LinuxMeetingSignals::collectNow()
 {
     MeetingEvidence evidence;
-    evidence.isCameraInUse = m_proc.isCameraInUse();
+    std::lock_guard lock(m_lookMutex);
+    const std::vector<qint64> pids = m_proc.ownProcessIds();
+    evidence.isCameraInUse = m_proc.isCameraInUse(pids);
     evidence.isMicInUse = isMicrophoneInUse();
-    evidence.runningApplications = m_proc.runningApplications();
+    evidence.runningApplications = m_proc.runningApplications(pids);
     evidence.frontmostApplication = frontmostOf(evidence.runningApplications);
     return evidence;
 }

@@ -8,6 +8,7 @@
 #include <QThreadPool>
 
 #include <memory>
+#include <mutex>
 
 namespace pondra {
 
@@ -33,6 +34,7 @@ private:
     std::shared_ptr<AudioDeviceSource> m_audio;
     ProcScanner m_proc;
     std::shared_ptr<ActiveWindowSource> m_windows;
+    std::mutex m_lookMutex; // one look at a time, whichever thread asks
     QThreadPool m_worker;
 };
 

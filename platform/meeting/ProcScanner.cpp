@@ -76,9 +76,8 @@ QByteArray readSmallFile(const QByteArray& path)
     return content;
 }
 
-QString executableBaseName(const QByteArray& pidDir)
+QString executableBaseName(const QByteArray& pidDir, QByteArray exe)
 {
-    QByteArray exe = readLink(AT_FDCWD, (pidDir + "/exe").constData());
     if (exe.endsWith(" (deleted)"))
         exe.chop(int(std::strlen(" (deleted)")));
     if (!exe.isEmpty())
@@ -162,10 +161,10 @@ bool ProcScanner::isCapture(const QByteArray& devicePath)
     return capture;
 }
 
-bool ProcScanner::isCameraInUse()
+bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
 {
     static constexpr char videoPrefix[] = "/dev/video";
-    for (qint64 pid : ownProcessIds()) {
+    for (qint64 pid : pids) {
         Dir fds(m_root + '/' + QByteArray::number(pid) + "/fd");
         if (!fds)
             continue;
@@ -183,20 +182,39 @@ bool ProcScanner::isCameraInUse()
     return false;
 }
 
-std::vector<RunningApplication> ProcScanner::runningApplications() const
+QString ProcScanner::flatpakIdOf(qint64 pid, const QByteArray& pidDir, const QByteArray& exeLink)
+{
+    struct stat st{};
+    if (stat(pidDir.constData(), &st) != 0)
+        return {};
+    const QByteArray identity = QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.'
+        + QByteArray::number(qint64(st.st_ctim.tv_nsec)) + ' ' + exeLink;
+    const auto it = m_sandboxCache.find(pid);
+    if (it != m_sandboxCache.end() && it->second.identity == identity)
+        return it->second.flatpakId;
+    const QString id = flatpakApplicationId(pidDir);
+    m_sandboxCache[pid] = {identity, id};
+    return id;
+}
+
+std::vector<RunningApplication> ProcScanner::runningApplications(const std::vector<qint64>& pids)
 {
     std::vector<RunningApplication> apps;
-    const std::vector<qint64> pids = ownProcessIds();
     apps.reserve(pids.size());
+    std::map<qint64, SandboxEntry> stillRunning;
     for (qint64 pid : pids) {
         const QByteArray dir = m_root + '/' + QByteArray::number(pid);
+        const QByteArray exe = readLink(AT_FDCWD, (dir + "/exe").constData());
         RunningApplication app;
         app.pid = pid;
-        app.executableName = executableBaseName(dir);
-        app.flatpakId = flatpakApplicationId(dir);
+        app.executableName = executableBaseName(dir, exe);
+        app.flatpakId = flatpakIdOf(pid, dir, exe);
+        if (auto node = m_sandboxCache.extract(pid))
+            stillRunning.insert(std::move(node));
         if (!app.executableName.isEmpty() || !app.flatpakId.isEmpty())
             apps.push_back(std::move(app));
     }
+    m_sandboxCache.swap(stillRunning); // forget processes that ended
     return apps;
 }
 
@@ -204,6 +222,8 @@ std::vector<qint64> ProcScanner::processesWithNamespacePid(qint64 pid, const std
 {
     std::vector<qint64> found;
     for (const RunningApplication& app : among) {
+        if (app.flatpakId.isEmpty())
+            continue; // only a sandbox has a pid namespace of its own here
         const QByteArray status = readSmallFile(m_root + '/' + QByteArray::number(app.pid) + "/status");
         const int at = status.indexOf("\nNSpid:");
         if (at < 0)

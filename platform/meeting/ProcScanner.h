@@ -27,22 +27,32 @@ class ProcScanner final
 public:
     explicit ProcScanner(QByteArray procRoot = "/proc", CaptureNodeCheck isCaptureNode = isV4l2CaptureNode);
 
-    /// Some process of ours holds a V4L2 capture node open.
-    bool isCameraInUse();
-    /// The user's processes in ascending process id.
-    std::vector<RunningApplication> runningApplications() const;
+    /// The effective user's process ids, ascending.
+    std::vector<qint64> ownProcessIds() const;
+    /// Some of these processes holds a V4L2 capture node open.
+    bool isCameraInUse(const std::vector<qint64>& pids);
+    /// These processes as applications, in the same order.
+    std::vector<RunningApplication> runningApplications(const std::vector<qint64>& pids);
     /// The processes whose innermost namespace pid is `pid`, each in a pid namespace
     /// of its own (a sandboxed application seen from inside its sandbox).
     std::vector<qint64> processesWithNamespacePid(qint64 pid, const std::vector<RunningApplication>& among) const;
 
 private:
-    std::vector<qint64> ownProcessIds() const;
     bool isCapture(const QByteArray& devicePath);
+    QString flatpakIdOf(qint64 pid, const QByteArray& pidDir, const QByteArray& exeLink);
 
     QByteArray m_root;
     CaptureNodeCheck m_isCaptureNode;
     std::mutex m_cacheMutex;
     std::map<QByteArray, bool> m_captureCache;
+    // A process enters a sandbox only by exec, so its Flatpak id is known for
+    // as long as the pid, its start and its executable stay the same.
+    struct SandboxEntry
+    {
+        QByteArray identity;
+        QString flatpakId;
+    };
+    std::map<qint64, SandboxEntry> m_sandboxCache;
 };
 
 } // namespace pondra

@@ -33,6 +33,10 @@ public:
         QString comm;
     };
 
+    FakeProcTree() = default;
+    /// The tree in a folder under `base` (e.g. a tmpfs, to time the scan rather than the disk).
+    explicit FakeProcTree(const QString& base) : m_dir(base + QStringLiteral("/fakeproc-XXXXXX")) {}
+
     QByteArray root() const { return QFile::encodeName(m_dir.path()); }
 
     bool add(const Process& p)
