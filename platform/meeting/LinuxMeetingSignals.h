@@ -25,10 +25,9 @@ public:
     /// Scans on a worker thread of its own; the result reaches the main thread queued.
     void collect(std::function<void(MeetingEvidence)> done) override;
 
+private:
     /// The running application that owns the focused window.
     std::optional<RunningApplication> frontmostOf(const std::vector<RunningApplication>& apps);
-
-private:
     bool isMicrophoneInUse() const;
 
     std::shared_ptr<AudioDeviceSource> m_audio;

@@ -14,19 +14,19 @@ namespace {
 
 // "zoom" is an executable name, "flatpak:com.slack.Slack" a Flatpak id, a
 // trailing "!" marks a hidden application.
-RunningApplication app(QString spec, qint64 pid)
+RunningApplication app(QString text, qint64 pid)
 {
     RunningApplication a;
     a.pid = pid;
-    if (spec.endsWith(QLatin1Char('!'))) {
+    if (text.endsWith(QLatin1Char('!'))) {
         a.isHidden = true;
-        spec.chop(1);
+        text.chop(1);
     }
-    if (spec.startsWith(QLatin1String("flatpak:"))) {
-        a.flatpakId = spec.mid(8);
+    if (text.startsWith(QLatin1String("flatpak:"))) {
+        a.flatpakId = text.mid(8);
         a.executableName = QStringLiteral("bwrap");
     } else {
-        a.executableName = spec;
+        a.executableName = text;
     }
     return a;
 }
@@ -37,8 +37,8 @@ MeetingEvidence evidence(const QStringList& apps, const QString& frontmost, bool
     e.isCameraInUse = camera;
     e.isMicInUse = mic;
     qint64 pid = 100;
-    for (const QString& spec : apps)
-        e.runningApplications.push_back(app(spec, pid++));
+    for (const QString& text : apps)
+        e.runningApplications.push_back(app(text, pid++));
     if (!frontmost.isEmpty())
         e.frontmostApplication = app(frontmost, 99);
     return e;
