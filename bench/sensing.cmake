@@ -1,1 +1,2 @@
-# Filled in as the area lands.
+pondra_add_bench(bench_sensing sensing/bench_sensing.cpp)
+target_link_libraries(bench_sensing PRIVATE pondra_sensing_audio pondra_sensing_meeting Qt6::Core)

@@ -1,0 +1,177 @@
+#include "platform/audio/FakeAudioDeviceSource.h"
+#include "platform/meeting/LinuxMeetingSignals.h"
+
+#include "FakeProcTree.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <set>
+
+using namespace pondra;
+
+namespace {
+
+class FakeWindows final : public ActiveWindowSource
+{
+public:
+    std::optional<ActiveWindow> window;
+    std::optional<ActiveWindow> activeWindow() override { return window; }
+};
+
+struct Rig
+{
+    test::FakeProcTree proc;
+    std::shared_ptr<FakeAudioDeviceSource> audio = std::make_shared<FakeAudioDeviceSource>();
+    std::shared_ptr<FakeWindows> windows = std::make_shared<FakeWindows>();
+    std::set<QByteArray> captureNodes{"/dev/video0"};
+    int capabilityQueries = 0;
+
+    LinuxMeetingSignals make()
+    {
+        return LinuxMeetingSignals(
+            audio, proc.root(),
+            [this](const QByteArray& node) {
+                ++capabilityQueries;
+                return captureNodes.count(node) > 0;
+            },
+            windows);
+    }
+};
+
+QStringList names(const std::vector<RunningApplication>& apps)
+{
+    QStringList out;
+    for (const auto& a : apps)
+        out << QString::number(a.pid) + QLatin1Char(' ') + a.executableName
+                   + (a.flatpakId.isEmpty() ? QString() : QLatin1Char(' ') + a.flatpakId);
+    return out;
+}
+
+} // namespace
+
+class TestMeetingSignals final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void runningApplicationsInPidOrder()
+    {
+        Rig rig;
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(900).withExe("/opt/zoom/zoom").withComm("zoom")));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(42).withExe("/usr/bin/bash").withComm("bash")));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(1300).withExe("/usr/lib/chromium/chromium-long-binary-name (deleted)").withComm("chromium-long-b")));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(77).withComm("kworker"))); // no exe link: comm stands in
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(5000).withExe("/app/bin/slack").withFlatpak("com.slack.Slack").withComm("slack")));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(600).withExe("/usr/bin/teams").withComm("teams")));
+        QVERIFY(rig.proc.chown(600, 4242)); // another user's process
+        auto sig = rig.make();
+        QCOMPARE(names(sig.collectNow().runningApplications),
+                 (QStringList{"42 bash", "77 kworker", "900 zoom", "1300 chromium-long-binary-name", "5000 slack com.slack.Slack"}));
+    }
+
+    void cameraInUse_data()
+    {
+        QTest::addColumn<QStringList>("fds");
+        QTest::addColumn<bool>("otherUser");
+        QTest::addColumn<bool>("inUse");
+        QTest::newRow("capture node open") << QStringList{"/dev/null", "/dev/video0"} << false << true;
+        QTest::newRow("metadata node only") << QStringList{"/dev/video1"} << false << false;
+        QTest::newRow("no video node") << QStringList{"/dev/null", "socket:[1234]", "/dev/snd/pcmC0D0c"} << false << false;
+        QTest::newRow("someone else's process") << QStringList{"/dev/video0"} << true << false;
+        QTest::newRow("nothing open") << QStringList{} << false << false;
+    }
+
+    void cameraInUse()
+    {
+        QFETCH(QStringList, fds);
+        QFETCH(bool, otherUser);
+        QFETCH(bool, inUse);
+        Rig rig;
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(10).withExe("/usr/bin/bash").withFds(QStringList{"/dev/pts/0"})));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(20).withExe("/usr/bin/cheese").withFds(fds)));
+        if (otherUser)
+            QVERIFY(rig.proc.chown(20, 4242));
+        auto sig = rig.make();
+        QCOMPARE(sig.collectNow().isCameraInUse, inUse);
+        // Each node's capabilities are asked once, not on every look.
+        const int queries = rig.capabilityQueries;
+        QCOMPARE(sig.collectNow().isCameraInUse, inUse);
+        QCOMPARE(rig.capabilityQueries, queries);
+    }
+
+    void microphoneInUse_data()
+    {
+        QTest::addColumn<bool>("hasInput");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("sameDevice");
+        QTest::addColumn<bool>("inUse");
+        QTest::newRow("separate microphone recording") << true << true << false << true;
+        QTest::newRow("headset recording") << true << true << true << false;
+        QTest::newRow("microphone idle") << true << false << false << false;
+        QTest::newRow("no default input") << false << false << false << false;
+    }
+
+    void microphoneInUse()
+    {
+        QFETCH(bool, hasInput);
+        QFETCH(bool, running);
+        QFETCH(bool, sameDevice);
+        QFETCH(bool, inUse);
+        Rig rig;
+        if (hasInput)
+            rig.audio->setInput(AudioInputState{running, sameDevice});
+        QCOMPARE(rig.make().collectNow().isMicInUse, inUse);
+    }
+
+    void frontmostApplication_data()
+    {
+        QTest::addColumn<qint64>("windowPid");
+        QTest::addColumn<QString>("windowClass");
+        QTest::addColumn<qint64>("frontmostPid"); // 0: none
+        QTest::newRow("window pid of a plain process") << qint64(300) << "zoom" << qint64(300);
+        QTest::newRow("sandbox pid mapped through NSpid") << qint64(2) << "Slack" << qint64(5000);
+        QTest::newRow("two sandboxes share the inner pid: class decides") << qint64(4) << "discord" << qint64(6001);
+        QTest::newRow("no pid: window class") << qint64(0) << "com.slack.Slack" << qint64(5000);
+        QTest::newRow("unknown pid and class") << qint64(12345) << "xterm" << qint64(0);
+    }
+
+    void frontmostApplication()
+    {
+        QFETCH(qint64, windowPid);
+        QFETCH(QString, windowClass);
+        QFETCH(qint64, frontmostPid);
+        Rig rig;
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(2).withExe("/usr/lib/systemd/systemd"))); // host pid 2 is not the sandbox's
+        QVERIFY(rig.proc.chown(2, 4242));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(300).withExe("/opt/zoom/zoom")));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(5000).withExe("/app/bin/slack").withFlatpak("com.slack.Slack").withNsPids(QList<qint64>{2})));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(6000).withExe("/app/bin/firefox").withFlatpak("org.mozilla.firefox").withNsPids(QList<qint64>{4})));
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(6001).withExe("/app/discord/Discord").withFlatpak("com.discordapp.Discord").withNsPids(QList<qint64>{4})));
+        rig.windows->window = ActiveWindow{windowPid, windowClass};
+        const auto evidence = rig.make().collectNow();
+        QCOMPARE(evidence.frontmostApplication ? evidence.frontmostApplication->pid : 0, frontmostPid);
+
+        rig.windows->window.reset(); // no X11: no frontmost application
+        QVERIFY(!rig.make().collectNow().frontmostApplication);
+    }
+
+    void collectHandsResultToMainThread()
+    {
+        Rig rig;
+        QVERIFY(rig.proc.add(test::FakeProcTree::Process(20).withExe("/usr/bin/cheese").withFds(QStringList{"/dev/video0"})));
+        auto sig = rig.make();
+        std::optional<MeetingEvidence> got;
+        QThread* deliveredOn = nullptr;
+        sig.collect([&](MeetingEvidence e) {
+            deliveredOn = QThread::currentThread();
+            got = std::move(e);
+        });
+        QTRY_VERIFY(got.has_value());
+        QCOMPARE(deliveredOn, QThread::currentThread());
+        QVERIFY(got->isCameraInUse);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMeetingSignals)
+#include "tst_meetingsignals.moc"
