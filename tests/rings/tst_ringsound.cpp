@@ -1,12 +1,10 @@
-#include "TestProcesses.h"
+#include "PulseServer.h"
 #include "platform/core/Resources.h"
 #include "platform/sound/SoundEffectPlayer.h"
 
 #include <QDataStream>
 #include <QFile>
-#include <QFileInfo>
 #include <QSoundEffect>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace pondra;
@@ -18,8 +16,7 @@ class TestRingSound : public QObject
     Q_OBJECT
 
 #ifdef PONDRA_SOUND_WITH_OUTPUT
-    QTemporaryDir m_dir;
-    test::ManagedProcess m_pulse;
+    test::PulseServer m_pulse;
 #endif
 
 private Q_SLOTS:
@@ -28,22 +25,9 @@ private Q_SLOTS:
 #ifdef PONDRA_SOUND_WITH_OUTPUT
         // Before anything asks for audio devices: the media stack connects
         // to the sound server once per process.
-        QVERIFY(m_dir.isValid());
-        const QString socket = m_dir.filePath(QStringLiteral("native"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_dir.filePath(QStringLiteral("runtime")));
-        env.insert(QStringLiteral("PULSE_STATE_PATH"), m_dir.filePath(QStringLiteral("state")));
-        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        QVERIFY(m_pulse.start(QStringLiteral("pulseaudio"),
-                              {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
-                               "--use-pid-file=no", "--log-target=stderr", "-L",
-                               "module-null-sink sink_name=pondra_test", "-L",
-                               "module-native-protocol-unix auth-anonymous=1 socket=" + socket},
-                              env));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 10'000);
-        qputenv("PULSE_SERVER", ("unix:" + socket).toLocal8Bit());
+        QVERIFY(m_pulse.start(
+            {test::PulseServer::nullSink(QStringLiteral("pondra_test"), QStringLiteral("Test output"))}));
+        qputenv("PULSE_SERVER", m_pulse.address());
 #endif
     }
 
