@@ -4,6 +4,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QTimer>
 #include <QVariantMap>
 
 namespace pondra {
@@ -80,6 +81,16 @@ void DBusNotifier::withCapabilities(QObject* context, std::function<void(const N
     m_waitingForCapabilities.emplace_back(QPointer<QObject>(context), std::move(next));
     if (m_waitingForCapabilities.size() > 1)
         return; // a question is already on its way
+    if (!m_connection.isConnected()) {
+        // No bus at all: answer on the next turn, as a server would.
+        QTimer::singleShot(0, this, [this] {
+            NotificationServerInfo info;
+            info.errorText = m_connection.lastError().isValid() ? m_connection.lastError().message()
+                                                                : QStringLiteral("Not connected to a session bus");
+            answerCapabilityWaiters(info);
+        });
+        return;
+    }
     auto* watcher = new QDBusPendingCallWatcher(m_connection.asyncCall(methodCall(QStringLiteral("GetCapabilities")), callTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
         call->deleteLater();
@@ -92,12 +103,17 @@ void DBusNotifier::withCapabilities(QObject* context, std::function<void(const N
             info.capabilities = reply.value();
             m_capabilities = info.capabilities;
         }
-        auto waiting = std::exchange(m_waitingForCapabilities, {});
-        for (auto& [waiter, fn] : waiting) {
-            if (waiter)
-                fn(info);
-        }
+        answerCapabilityWaiters(info);
     });
+}
+
+void DBusNotifier::answerCapabilityWaiters(const NotificationServerInfo& info)
+{
+    auto waiting = std::exchange(m_waitingForCapabilities, {});
+    for (auto& [waiter, fn] : waiting) {
+        if (waiter)
+            fn(info);
+    }
 }
 
 void DBusNotifier::post(const NotificationRequest& request, QObject* context, PostCompletion done)

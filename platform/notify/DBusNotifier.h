@@ -40,6 +40,7 @@ private:
     void onServerOwnerChanged();
     /// Runs `next` with the server's capabilities, asking for them first when unknown.
     void withCapabilities(QObject* context, std::function<void(const NotificationServerInfo&)> next);
+    void answerCapabilityWaiters(const NotificationServerInfo& info);
     void sendNotify(const NotificationRequest& request, bool markup, QObject* context, PostCompletion done);
     QStringList actionListFor(const QString& category) const;
     const NotificationCategory* categoryNamed(const QString& identifier) const;
