@@ -98,6 +98,30 @@ private:
     DBusMockProcess m_mock;
 };
 
+/// A status set yesterday and the timers that clear it, posting through `notifier`.
+class StaleStatusRig
+{
+public:
+    StaleStatusRig(Notifier& notifier, const QString& status)
+    {
+        for (int i = 0; i < 3; ++i)
+            QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^\\[Token Init\\]")));
+        settings = std::make_unique<AppSettings>(store, scheduler, SettingsEffects{});
+        settings->setUserStatus(status);
+        AppTimerHooks hooks;
+        hooks.userStatus = [this] { return settings->userStatus().get(); };
+        hooks.setUserStatus = [this](const QString& s) { settings->setUserStatus(s); };
+        timers = std::make_unique<AppTimers>(scheduler, store, notifier, hooks);
+        scheduler.setNow(QDateTime(QDate(2026, 6, 2), QTime(3, 0), Qt::UTC));
+    }
+
+    QTemporaryDir dir;
+    SettingsStore store{dir.filePath(QStringLiteral("Pondra.conf"))};
+    VirtualScheduler scheduler{QDateTime(QDate(2026, 6, 1), QTime(12, 0), Qt::UTC)};
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<AppTimers> timers;
+};
+
 /// Posts and waits for the answer; the error text, or none on success.
 std::optional<QString> postAndWait(Notifier& notifier, const NotificationRequest& request, bool* answered)
 {
@@ -165,21 +189,10 @@ private Q_SLOTS:
         NotificationServer server;
         QVERIFY(server.start(withMarkup));
         DBusNotifier notifier(server.bus().connection());
-        QTemporaryDir dir;
-        SettingsStore store(dir.filePath(QStringLiteral("Pondra.conf")));
-        VirtualScheduler scheduler(QDateTime(QDate(2026, 6, 1), QTime(12, 0), Qt::UTC));
-        for (int i = 0; i < 3; ++i)
-            QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^\\[Token Init\\]")));
-        AppSettings settings(store, scheduler, {});
-        settings.setUserStatus(QStringLiteral("Lunch <soon>"));
-        AppTimerHooks hooks;
-        hooks.userStatus = [&] { return settings.userStatus().get(); };
-        hooks.setUserStatus = [&](const QString& s) { settings.setUserStatus(s); };
-        AppTimers timers(scheduler, store, notifier, hooks);
-        scheduler.setNow(QDateTime(QDate(2026, 6, 2), QTime(3, 0), Qt::UTC));
+        StaleStatusRig rig(notifier, QStringLiteral("Lunch <soon>"));
         QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^Clearing stale status")));
-        timers.checkStatusStaleness();
-        QCOMPARE(settings.userStatus().get(), QString());
+        rig.timers->checkStatusStaleness();
+        QCOMPARE(rig.settings->userStatus().get(), QString());
         QTRY_COMPARE_WITH_TIMEOUT(server.notifyCalls().size(), 1, 15'000);
         const NotifyCall call = server.notifyCalls().first();
         QCOMPARE(call.summary, QStringLiteral("Status Cleared Overnight"));
@@ -291,22 +304,11 @@ private Q_SLOTS:
         PrivateBus bus;
         QVERIFY(bus.start());
         DBusNotifier notifier(bus.connection());
-        QTemporaryDir dir;
-        SettingsStore store(dir.filePath(QStringLiteral("Pondra.conf")));
-        VirtualScheduler scheduler(QDateTime(QDate(2026, 6, 1), QTime(12, 0), Qt::UTC));
-        for (int i = 0; i < 3; ++i)
-            QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^\\[Token Init\\]")));
-        AppSettings settings(store, scheduler, {});
-        settings.setUserStatus(QStringLiteral("Lunch"));
-        AppTimerHooks hooks;
-        hooks.userStatus = [&] { return settings.userStatus().get(); };
-        hooks.setUserStatus = [&](const QString& s) { settings.setUserStatus(s); };
-        AppTimers timers(scheduler, store, notifier, hooks);
-        scheduler.setNow(QDateTime(QDate(2026, 6, 2), QTime(3, 0), Qt::UTC));
+        StaleStatusRig rig(notifier, QStringLiteral("Lunch"));
         QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^Clearing stale status")));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Failed to post status cleared notification: .+")));
-        timers.checkStatusStaleness();
-        QCOMPARE(settings.userStatus().get(), QString());
+        rig.timers->checkStatusStaleness();
+        QCOMPARE(rig.settings->userStatus().get(), QString());
         QVERIFY(waitForServerAnswer(notifier));
     }
 };
