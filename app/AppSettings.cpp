@@ -19,7 +19,8 @@ const QString keyIncludeNowPlaying = QStringLiteral("includeNowPlaying");
 const QString keyAutoRetakeMinutes = QStringLiteral("autoRetakeMinutes");
 } // namespace
 
-AppSettings::AppSettings(SettingsStore& store, const Clock& clock, SettingsEffects effects, std::function<void()> onChange)
+AppSettings::AppSettings(SettingsStore& store, const Clock& clock, SettingsEffects effects,
+                         std::function<void()> onChange)
     : m_store(store), m_clock(clock), m_effects(std::move(effects))
 {
     load();

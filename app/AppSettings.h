@@ -16,8 +16,7 @@ inline constexpr char userStatusUpdatedAtKey[] = "userStatusUpdatedAt";
 
 /// A published setting as the outside sees it: readable and observable; only
 /// `AppSettings` assigns it, so that every assignment runs its effects.
-template <typename T>
-class PublishedSetting final
+template <typename T> class PublishedSetting final
 {
 public:
     explicit PublishedSetting(T initial = T{}) : m_value(std::move(initial)) {}
@@ -60,7 +59,8 @@ class AppSettings final
 public:
     /// `onChange` runs after each assignment is stored and before its
     /// subscribers hear of it (the owner's change signal).
-    AppSettings(SettingsStore& store, const Clock& clock, SettingsEffects effects, std::function<void()> onChange = {});
+    AppSettings(SettingsStore& store, const Clock& clock, SettingsEffects effects,
+                std::function<void()> onChange = {});
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
 

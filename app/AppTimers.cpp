@@ -21,7 +21,8 @@ QString describeDate(const QDateTime& moment)
 }
 } // namespace
 
-AppTimers::AppTimers(Scheduler& scheduler, SettingsStore& store, Notifier& notifier, AppTimerHooks hooks, QObject* parent)
+AppTimers::AppTimers(Scheduler& scheduler, SettingsStore& store, Notifier& notifier, AppTimerHooks hooks,
+                     QObject* parent)
     : QObject(parent), m_scheduler(scheduler), m_store(store), m_notifier(notifier), m_hooks(std::move(hooks))
 {
 }
@@ -54,9 +55,8 @@ void AppTimers::setupStatusStalenessTimer()
     m_statusStalenessTimer.cancel();
     m_statusStalenessTimer = {};
     checkStatusStaleness();
-    m_statusStalenessTimer = m_scheduler.every(stalenessPeriod, this, [this] {
-        m_scheduler.post(this, [this] { checkStatusStaleness(); });
-    });
+    m_statusStalenessTimer = m_scheduler.every(
+        stalenessPeriod, this, [this] { m_scheduler.post(this, [this] { checkStatusStaleness(); }); });
 }
 
 void AppTimers::checkStatusStaleness()
@@ -78,7 +78,8 @@ void AppTimers::checkStatusStaleness()
     NotificationRequest request;
     request.identifier = QLatin1String(bundleIdentifier) + QStringLiteral(".statusCleared.") + newUuidText();
     request.title = QStringLiteral("Status Cleared Overnight");
-    request.body = QStringLiteral("Your status \"") + status + QStringLiteral("\" was automatically cleared.");
+    request.body =
+        QStringLiteral("Your status \"") + status + QStringLiteral("\" was automatically cleared.");
     m_notifier.post(request, this, [](const std::optional<QString>& error) {
         if (error)
             logError(lcApp, "Failed to post status cleared notification: %@", *error);

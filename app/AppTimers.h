@@ -42,7 +42,8 @@ public:
     static constexpr milliseconds stalenessPeriod{300'000};
     static constexpr milliseconds settingsPromptDelay{500};
 
-    AppTimers(Scheduler& scheduler, SettingsStore& store, Notifier& notifier, AppTimerHooks hooks, QObject* parent = nullptr);
+    AppTimers(Scheduler& scheduler, SettingsStore& store, Notifier& notifier, AppTimerHooks hooks,
+              QObject* parent = nullptr);
 
     /// (Re)arms the auto-retake timer from the current minutes; none at 0 or below.
     void setupAutoRetakeTimer();

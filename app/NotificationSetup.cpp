@@ -17,14 +17,16 @@ constexpr int notSupported = 0;
 NotificationCategory ringNotificationCategory()
 {
     return {QStringLiteral("RING"),
-            {{QStringLiteral("SURE"), QStringLiteral("Sure!"), true}, {QStringLiteral("LATER"), QStringLiteral("Maybe Later"), false}}};
+            {{QStringLiteral("SURE"), QStringLiteral("Sure!"), true},
+             {QStringLiteral("LATER"), QStringLiteral("Maybe Later"), false}}};
 }
 
 void setupNotifications(Notifier& notifier, QObject* context)
 {
     notifier.queryServer(context, [](const NotificationServerInfo& info) {
         logDebug(lcApp, "Notification settings: %ld", info.answered ? authorized : notDetermined);
-        logDebug(lcApp, "Alert setting: %ld", info.supports(QStringLiteral("actions")) ? enabled : notSupported);
+        logDebug(lcApp, "Alert setting: %ld",
+                 info.supports(QStringLiteral("actions")) ? enabled : notSupported);
         logInfo(lcApp, "Notification permission granted: %{bool}d", info.answered);
         if (!info.answered && !info.errorText.isEmpty())
             logError(lcApp, "Notification permission error: %@", info.errorText);
@@ -32,15 +34,18 @@ void setupNotifications(Notifier& notifier, QObject* context)
     notifier.setCategories({ringNotificationCategory()});
 }
 
-void routeNotificationResponses(Notifier& notifier, QObject* context,
-                                std::function<void(const QString& notificationId, bool accepted)> handleNotificationAction)
+void routeNotificationResponses(
+    Notifier& notifier, QObject* context,
+    std::function<void(const QString& notificationId, bool accepted)> handleNotificationAction)
 {
     QObject::connect(&notifier, &Notifier::actionInvoked, context,
                      [handleNotificationAction](const QString& identifier, const QString& actionKey) {
                          handleNotificationAction(identifier, actionKey != QLatin1String("LATER"));
                      });
     QObject::connect(&notifier, &Notifier::dismissed, context,
-                     [handleNotificationAction](const QString& identifier) { handleNotificationAction(identifier, false); });
+                     [handleNotificationAction](const QString& identifier) {
+                         handleNotificationAction(identifier, false);
+                     });
 }
 
 } // namespace pondra

@@ -19,7 +19,8 @@ void setupNotifications(Notifier& notifier, QObject* context);
 
 /// Turns the user's answers to notifications into ring answers: "SURE" and a
 /// click accept, "LATER" and a dismissal decline. Ends with `context`.
-void routeNotificationResponses(Notifier& notifier, QObject* context,
-                                std::function<void(const QString& notificationId, bool accepted)> handleNotificationAction);
+void routeNotificationResponses(
+    Notifier& notifier, QObject* context,
+    std::function<void(const QString& notificationId, bool accepted)> handleNotificationAction);
 
 } // namespace pondra

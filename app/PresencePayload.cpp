@@ -16,7 +16,8 @@ QString idleBand(double idleSeconds)
 
 bool isUsingHeadphones(const QString& outputDeviceType, const QString& outputDeviceName)
 {
-    const bool bluetooth = outputDeviceType == QLatin1String("Bluetooth") || outputDeviceType == QLatin1String("Bluetooth LE");
+    const bool bluetooth =
+        outputDeviceType == QLatin1String("Bluetooth") || outputDeviceType == QLatin1String("Bluetooth LE");
     return bluetooth && outputDeviceName != QLatin1String("Digital Hifi Audio");
 }
 
@@ -60,9 +61,11 @@ UpdatePayload PresencePayloadBuilder::build(const PresenceSnapshot& in, bool for
     const bool hasPhoto = in.capturedImage.has_value();
     const bool inMeeting = present && in.isInMeeting;
     const QString meetingApp = present ? in.meetingApp : QString();
-    const QString status = present ? composeFullStatus(in.userStatus, in.includeNowPlaying, in.nowPlayingText) : in.userStatus;
+    const QString status =
+        present ? composeFullStatus(in.userStatus, in.includeNowPlaying, in.nowPlayingText) : in.userStatus;
 
-    LastSentState state{in.userName, in.isPondraMode, band, playing, muted, headphones, hasPhoto, inMeeting, meetingApp, status};
+    LastSentState state{in.userName, in.isPondraMode, band,      playing,    muted,
+                        headphones,  hasPhoto,        inMeeting, meetingApp, status};
     if (!forceUpdate && m_lastSentState && *m_lastSentState == state)
         return {};
     // Remembered before the upload is even tried: a failed upload is not retried

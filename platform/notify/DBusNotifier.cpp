@@ -25,7 +25,8 @@ QDBusMessage methodCall(const QString& method)
 }
 } // namespace
 
-DBusNotifier::DBusNotifier(QDBusConnection connection, QObject* parent) : Notifier(parent), m_connection(std::move(connection))
+DBusNotifier::DBusNotifier(QDBusConnection connection, QObject* parent)
+    : Notifier(parent), m_connection(std::move(connection))
 {
     if (!m_connection.isConnected())
         return;
@@ -35,7 +36,8 @@ DBusNotifier::DBusNotifier(QDBusConnection connection, QObject* parent) : Notifi
     m_connection.connect(service, objectPath, interfaceName, QStringLiteral("NotificationClosed"), this,
                          SLOT(onNotificationClosed(uint, uint)));
     // Another server may take over with other capabilities and other numbers.
-    m_watcher = new QDBusServiceWatcher(service, m_connection, QDBusServiceWatcher::WatchForOwnerChange, this);
+    m_watcher =
+        new QDBusServiceWatcher(service, m_connection, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &DBusNotifier::onServerOwnerChanged);
 }
 
@@ -85,13 +87,15 @@ void DBusNotifier::withCapabilities(QObject* context, std::function<void(const N
         // No bus at all: answer on the next turn, as a server would.
         QTimer::singleShot(0, this, [this] {
             NotificationServerInfo info;
-            info.errorText = m_connection.lastError().isValid() ? m_connection.lastError().message()
-                                                                : QStringLiteral("Not connected to a session bus");
+            info.errorText = m_connection.lastError().isValid()
+                                 ? m_connection.lastError().message()
+                                 : QStringLiteral("Not connected to a session bus");
             answerCapabilityWaiters(info);
         });
         return;
     }
-    auto* watcher = new QDBusPendingCallWatcher(m_connection.asyncCall(methodCall(QStringLiteral("GetCapabilities")), callTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(
+        m_connection.asyncCall(methodCall(QStringLiteral("GetCapabilities")), callTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
         call->deleteLater();
         const QDBusPendingReply<QStringList> reply = *call;
@@ -119,23 +123,25 @@ void DBusNotifier::answerCapabilityWaiters(const NotificationServerInfo& info)
 void DBusNotifier::post(const NotificationRequest& request, QObject* context, PostCompletion done)
 {
     QPointer<QObject> guard(context);
-    withCapabilities(this, [this, request, guard, done = std::move(done)](const NotificationServerInfo& info) mutable {
-        if (!guard)
-            return;
-        if (!info.answered) {
-            done(info.errorText);
-            return;
-        }
-        sendNotify(request, info.supports(QStringLiteral("body-markup")), guard, std::move(done));
-    });
+    withCapabilities(
+        this, [this, request, guard, done = std::move(done)](const NotificationServerInfo& info) mutable {
+            if (!guard)
+                return;
+            if (!info.answered) {
+                done(info.errorText);
+                return;
+            }
+            sendNotify(request, info.supports(QStringLiteral("body-markup")), guard, std::move(done));
+        });
 }
 
-void DBusNotifier::sendNotify(const NotificationRequest& request, bool markup, QObject* context, PostCompletion done)
+void DBusNotifier::sendNotify(const NotificationRequest& request, bool markup, QObject* context,
+                              PostCompletion done)
 {
     QDBusMessage call = methodCall(QStringLiteral("Notify"));
     call << applicationName << uint(0) << QString() << request.title
-         << (markup ? escapeMarkup(request.body) : request.body) << actionListFor(request.category) << QVariantMap()
-         << int(-1);
+         << (markup ? escapeMarkup(request.body) : request.body) << actionListFor(request.category)
+         << QVariantMap() << int(-1);
     auto* watcher = new QDBusPendingCallWatcher(m_connection.asyncCall(call, callTimeoutMs), this);
     QPointer<QObject> guard(context);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -22,7 +22,8 @@ class DBusNotifier final : public Notifier
 {
     Q_OBJECT
 public:
-    explicit DBusNotifier(QDBusConnection connection = QDBusConnection::sessionBus(), QObject* parent = nullptr);
+    explicit DBusNotifier(QDBusConnection connection = QDBusConnection::sessionBus(),
+                          QObject* parent = nullptr);
     ~DBusNotifier() override;
 
     void setCategories(const QList<NotificationCategory>& categories) override;
@@ -49,7 +50,8 @@ private:
     QDBusServiceWatcher* m_watcher = nullptr;
     QList<NotificationCategory> m_categories;
     std::optional<QStringList> m_capabilities;
-    std::vector<std::pair<QPointer<QObject>, std::function<void(const NotificationServerInfo&)>>> m_waitingForCapabilities;
+    std::vector<std::pair<QPointer<QObject>, std::function<void(const NotificationServerInfo&)>>>
+        m_waitingForCapabilities;
     /// The server's number of each notification we posted → our identifier.
     QHash<uint, QString> m_identifiers;
     /// Our identifier → the category it was posted with.

@@ -32,7 +32,10 @@ public:
     const QList<NotificationRequest>& posted() const { return m_posted; }
     int serverQueries() const { return m_serverQueries; }
 
-    void invokeAction(const QString& identifier, const QString& actionKey) { Q_EMIT actionInvoked(identifier, actionKey); }
+    void invokeAction(const QString& identifier, const QString& actionKey)
+    {
+        Q_EMIT actionInvoked(identifier, actionKey);
+    }
     void dismiss(const QString& identifier) { Q_EMIT dismissed(identifier); }
 
 private:

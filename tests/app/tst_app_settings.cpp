@@ -30,15 +30,20 @@ class TestAppSettings : public QObject
 
     SettingsEffects recordingEffects()
     {
-        return {[this](bool force) { m_events << QStringLiteral("sendUpdate(%1)").arg(force ? "true" : "false"); },
-                [this] { m_events << QStringLiteral("join"); }, [this] { m_events << QStringLiteral("reconnect"); },
-                [this] { m_events << QStringLiteral("fetchTeams"); }, [this] { m_events << QStringLiteral("retake"); }};
+        return {[this](bool force) {
+                    m_events << QStringLiteral("sendUpdate(%1)").arg(force ? "true" : "false");
+                },
+                [this] { m_events << QStringLiteral("join"); },
+                [this] { m_events << QStringLiteral("reconnect"); },
+                [this] { m_events << QStringLiteral("fetchTeams"); },
+                [this] { m_events << QStringLiteral("retake"); }};
     }
 
     std::unique_ptr<AppSettings> load(SettingsStore& store)
     {
         QTest::ignoreMessage(QtInfoMsg, tokenInitDefault);
-        return std::make_unique<AppSettings>(store, m_clock, recordingEffects(), [this] { m_events << QStringLiteral("changed"); });
+        return std::make_unique<AppSettings>(store, m_clock, recordingEffects(),
+                                             [this] { m_events << QStringLiteral("changed"); });
     }
 
     QStringList storedKeys() const { return QSettings(m_path, QSettings::IniFormat).allKeys(); }
@@ -126,11 +131,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("finalLine");
         QTest::addColumn<bool>("usable");
         // Short secrets show no characters at all, only their length.
-        QTest::newRow("empty") << "" << "[Token Init] UserDefaults token: ..."
+        QTest::newRow("empty") << ""
+                               << "[Token Init] UserDefaults token: ..."
                                << "[Token Init] Final apiToken: ... (len=0)" << false;
         QTest::newRow("placeholder") << apiTokenPlaceholder << "[Token Init] UserDefaults token: {{PONDRA..."
                                      << "[Token Init] Final apiToken: {{PONDRA... (len=20)" << false;
-        QTest::newRow("short") << "abc12345" << "[Token Init] UserDefaults token: ..."
+        QTest::newRow("short") << "abc12345"
+                               << "[Token Init] UserDefaults token: ..."
                                << "[Token Init] Final apiToken: ... (len=8)" << true;
     }
     void storedTokenIsUsedAsItIs()
@@ -180,11 +187,26 @@ private Q_SLOTS:
         };
         SettingsEffects effectsChecked = recordingEffects();
         auto s = std::make_unique<AppSettings>(store, m_clock,
-                                               SettingsEffects{[&](bool f) { QVERIFY(savedNow()); effectsChecked.sendUpdate(f); },
-                                                               [&] { QVERIFY(savedNow()); effectsChecked.sendWebSocketJoin(); },
-                                                               [&] { QVERIFY(savedNow()); effectsChecked.reconnect(); },
-                                                               [&] { QVERIFY(savedNow()); effectsChecked.fetchTeams(); },
-                                                               [&] { QVERIFY(savedNow()); effectsChecked.setupAutoRetakeTimer(); }},
+                                               SettingsEffects{[&](bool f) {
+                                                                   QVERIFY(savedNow());
+                                                                   effectsChecked.sendUpdate(f);
+                                                               },
+                                                               [&] {
+                                                                   QVERIFY(savedNow());
+                                                                   effectsChecked.sendWebSocketJoin();
+                                                               },
+                                                               [&] {
+                                                                   QVERIFY(savedNow());
+                                                                   effectsChecked.reconnect();
+                                                               },
+                                                               [&] {
+                                                                   QVERIFY(savedNow());
+                                                                   effectsChecked.fetchTeams();
+                                                               },
+                                                               [&] {
+                                                                   QVERIFY(savedNow());
+                                                                   effectsChecked.setupAutoRetakeTimer();
+                                                               }},
                                                [this] { m_events << QStringLiteral("changed"); });
         SubscriptionBag bag;
         auto note = [this](const QString&) { m_events << QStringLiteral("published"); };
@@ -194,20 +216,30 @@ private Q_SLOTS:
         bag.add(s->serverBaseURL().subscribe(nullptr, note));
         bag.add(s->apiToken().subscribe(nullptr, note));
         bag.add(s->userStatus().subscribe(nullptr, note));
-        bag.add(s->includeNowPlaying().subscribe(nullptr, [this](bool) { m_events << QStringLiteral("published"); }));
-        bag.add(s->autoRetakeMinutes().subscribe(nullptr, [this](qint64) { m_events << QStringLiteral("published"); }));
+        bag.add(s->includeNowPlaying().subscribe(nullptr,
+                                                 [this](bool) { m_events << QStringLiteral("published"); }));
+        bag.add(s->autoRetakeMinutes().subscribe(
+            nullptr, [this](qint64) { m_events << QStringLiteral("published"); }));
         m_events.clear();
 
         auto assign = [&] {
             const QString value = QStringLiteral("Value");
-            if (setting == QLatin1String("userName")) s->setUserName(value);
-            else if (setting == QLatin1String("teamName")) s->setTeamName(value);
-            else if (setting == QLatin1String("userEmail")) s->setUserEmail(value);
-            else if (setting == QLatin1String("serverBaseURL")) s->setServerBaseURL(value);
-            else if (setting == QLatin1String("apiToken")) s->setApiToken(value);
-            else if (setting == QLatin1String("userStatus")) s->setUserStatus(value);
-            else if (setting == QLatin1String("includeNowPlaying")) s->setIncludeNowPlaying(true);
-            else s->setAutoRetakeMinutes(7);
+            if (setting == QLatin1String("userName"))
+                s->setUserName(value);
+            else if (setting == QLatin1String("teamName"))
+                s->setTeamName(value);
+            else if (setting == QLatin1String("userEmail"))
+                s->setUserEmail(value);
+            else if (setting == QLatin1String("serverBaseURL"))
+                s->setServerBaseURL(value);
+            else if (setting == QLatin1String("apiToken"))
+                s->setApiToken(value);
+            else if (setting == QLatin1String("userStatus"))
+                s->setUserStatus(value);
+            else if (setting == QLatin1String("includeNowPlaying"))
+                s->setIncludeNowPlaying(true);
+            else
+                s->setAutoRetakeMinutes(7);
         };
         const QStringList expected = QStringList{"changed", "published"} + effects;
         assign();

@@ -93,14 +93,15 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("now");
         QTest::addColumn<bool>("cleared");
         const char* hel = "Europe/Helsinki";
-        QTest::newRow("02:59:59 cleared at 03:00:00")
-            << QByteArray(hel) << local(hel, 2026, 6, 10, 2, 59, 59) << local(hel, 2026, 6, 10, 3, 0, 0) << true;
-        QTest::newRow("03:00:00 kept at 03:00:00")
-            << QByteArray(hel) << local(hel, 2026, 6, 10, 3, 0, 0) << local(hel, 2026, 6, 10, 3, 0, 0) << false;
+        QTest::newRow("02:59:59 cleared at 03:00:00") << QByteArray(hel) << local(hel, 2026, 6, 10, 2, 59, 59)
+                                                      << local(hel, 2026, 6, 10, 3, 0, 0) << true;
+        QTest::newRow("03:00:00 kept at 03:00:00") << QByteArray(hel) << local(hel, 2026, 6, 10, 3, 0, 0)
+                                                   << local(hel, 2026, 6, 10, 3, 0, 0) << false;
         QTest::newRow("03:00:00 kept until next 02:59:59")
-            << QByteArray(hel) << local(hel, 2026, 6, 10, 3, 0, 0) << local(hel, 2026, 6, 11, 2, 59, 59) << false;
-        QTest::newRow("03:00:00 cleared next 03:00")
-            << QByteArray(hel) << local(hel, 2026, 6, 10, 3, 0, 0) << local(hel, 2026, 6, 11, 3, 0, 0) << true;
+            << QByteArray(hel) << local(hel, 2026, 6, 10, 3, 0, 0) << local(hel, 2026, 6, 11, 2, 59, 59)
+            << false;
+        QTest::newRow("03:00:00 cleared next 03:00") << QByteArray(hel) << local(hel, 2026, 6, 10, 3, 0, 0)
+                                                     << local(hel, 2026, 6, 11, 3, 0, 0) << true;
         QTest::newRow("01:00 kept at 02:30")
             << QByteArray(hel) << local(hel, 2026, 6, 10, 1, 0) << local(hel, 2026, 6, 10, 2, 30) << false;
         QTest::newRow("14:00 cleared next morning")
@@ -140,8 +141,9 @@ private Q_SLOTS:
         build(stamp, QTimeZone("Europe/Helsinki"));
         setStatusAt(QStringLiteral("In \"focus\""), stamp, utc(2026, 3, 29, 1, 0, 0));
         const int updatesBefore = m_updates;
-        QTest::ignoreMessage(QtInfoMsg, "Clearing stale status: 'In \"focus\"' (set at 2026-03-28 22:59:59 +0000, past "
-                                        "2026-03-29 01:00:00 +0000)");
+        QTest::ignoreMessage(QtInfoMsg,
+                             "Clearing stale status: 'In \"focus\"' (set at 2026-03-28 22:59:59 +0000, past "
+                             "2026-03-29 01:00:00 +0000)");
         m_timers->checkStatusStaleness();
 
         QCOMPARE(m_notifier->posted().size(), 1);
@@ -166,7 +168,8 @@ private Q_SLOTS:
         m_timers->checkStatusStaleness();
         // Cleared without waiting for the notification's answer.
         QCOMPARE(m_settings->userStatus().get(), QString());
-        QTest::ignoreMessage(QtCriticalMsg, "Failed to post status cleared notification: No notification server");
+        QTest::ignoreMessage(QtCriticalMsg,
+                             "Failed to post status cleared notification: No notification server");
         m_notifier->completePendingPosts();
     }
 

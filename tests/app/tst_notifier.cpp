@@ -44,14 +44,16 @@ class NotificationServer
 public:
     bool start(const QString& parameters)
     {
-        return m_bus.start() && m_mock.start(m_bus, false, QStringLiteral("notification_daemon"), parameters)
-               && m_bus.waitForService(service);
+        return m_bus.start() &&
+               m_mock.start(m_bus, false, QStringLiteral("notification_daemon"), parameters) &&
+               m_bus.waitForService(service);
     }
     const PrivateBus& bus() const { return m_bus; }
 
     QList<NotifyCall> notifyCalls() const
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(service, path, mockInterface, QStringLiteral("GetMethodCalls"));
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(service, path, mockInterface, QStringLiteral("GetMethodCalls"));
         call << QStringLiteral("Notify");
         const QDBusMessage reply = m_bus.connection().call(call);
         QList<NotifyCall> calls;
@@ -88,7 +90,8 @@ public:
         QVariantList wrapped;
         for (const QVariant& v : values)
             wrapped << QVariant::fromValue(QDBusVariant(v));
-        QDBusMessage call = QDBusMessage::createMethodCall(service, path, mockInterface, QStringLiteral("EmitSignal"));
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(service, path, mockInterface, QStringLiteral("EmitSignal"));
         call << service << name << signature << QVariant::fromValue(wrapped);
         return m_bus.connection().call(call).type() == QDBusMessage::ReplyMessage;
     }
@@ -161,8 +164,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("parameters");
         QTest::addColumn<QString>("expectedBody");
-        QTest::newRow("body-markup") << withMarkup << "Your status \"&lt;b&gt;R&amp;D&lt;/b&gt;\" was automatically cleared.";
-        QTest::newRow("plain body") << withoutMarkup << "Your status \"<b>R&D</b>\" was automatically cleared.";
+        QTest::newRow("body-markup")
+            << withMarkup << "Your status \"&lt;b&gt;R&amp;D&lt;/b&gt;\" was automatically cleared.";
+        QTest::newRow("plain body") << withoutMarkup
+                                    << "Your status \"<b>R&D</b>\" was automatically cleared.";
     }
     void bodyIsEscapedOnlyWhereMarkupRenders()
     {
@@ -172,8 +177,11 @@ private Q_SLOTS:
         QVERIFY(server.start(parameters));
         DBusNotifier notifier(server.bus().connection());
         bool answered = false;
-        const NotificationRequest request{QStringLiteral("x"), QStringLiteral("Status Cleared Overnight"),
-                                          QStringLiteral("Your status \"<b>R&D</b>\" was automatically cleared."), {}};
+        const NotificationRequest request{
+            QStringLiteral("x"),
+            QStringLiteral("Status Cleared Overnight"),
+            QStringLiteral("Your status \"<b>R&D</b>\" was automatically cleared."),
+            {}};
         QCOMPARE(postAndWait(notifier, request, &answered), std::nullopt);
         QVERIFY(answered);
         const QList<NotifyCall> calls = server.notifyCalls();
@@ -210,7 +218,8 @@ private Q_SLOTS:
         QSignalSpy forward(&notifier, &Notifier::bringForwardRequested);
 
         bool answered = false;
-        QCOMPARE(postAndWait(notifier, ringRequest(QStringLiteral("RING-A")), &answered), std::nullopt); // server number 1
+        QCOMPARE(postAndWait(notifier, ringRequest(QStringLiteral("RING-A")), &answered),
+                 std::nullopt); // server number 1
         QCOMPARE(postAndWait(notifier, ringRequest(QStringLiteral("RING-B")), &answered), std::nullopt); // 2
         QCOMPARE(postAndWait(notifier, ringRequest(QStringLiteral("RING-C")), &answered), std::nullopt); // 3
         const QList<NotifyCall> calls = server.notifyCalls();
@@ -219,22 +228,29 @@ private Q_SLOTS:
         QVERIFY(!calls[0].hints.contains(QStringLiteral("category")));
 
         // Another program's notification and an expiry are not ours to report.
-        QVERIFY(server.emitSignal(QStringLiteral("ActionInvoked"), QStringLiteral("us"), {uint(77), QStringLiteral("SURE")}));
-        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"), {uint(3), uint(1)}));
-        QVERIFY(server.emitSignal(QStringLiteral("ActionInvoked"), QStringLiteral("us"), {uint(1), QStringLiteral("SURE")}));
+        QVERIFY(server.emitSignal(QStringLiteral("ActionInvoked"), QStringLiteral("us"),
+                                  {uint(77), QStringLiteral("SURE")}));
+        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"),
+                                  {uint(3), uint(1)}));
+        QVERIFY(server.emitSignal(QStringLiteral("ActionInvoked"), QStringLiteral("us"),
+                                  {uint(1), QStringLiteral("SURE")}));
         QTRY_COMPARE(actions.size(), 1);
         QCOMPARE(actions[0], (QVariantList{QStringLiteral("RING-A"), QStringLiteral("SURE")}));
         QCOMPARE(forward.size(), 1);
         // The close that follows an action is not a dismissal.
-        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"), {uint(1), uint(2)}));
-        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"), {uint(2), uint(2)}));
+        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"),
+                                  {uint(1), uint(2)}));
+        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"),
+                                  {uint(2), uint(2)}));
         QTRY_COMPARE(dismissals.size(), 1);
         QCOMPARE(dismissals[0].value(0).toString(), QStringLiteral("RING-B"));
         // Notification 3 expired above: its later action is no longer ours either.
-        QVERIFY(server.emitSignal(QStringLiteral("ActionInvoked"), QStringLiteral("us"), {uint(3), QStringLiteral("LATER")}));
+        QVERIFY(server.emitSignal(QStringLiteral("ActionInvoked"), QStringLiteral("us"),
+                                  {uint(3), QStringLiteral("LATER")}));
         // Signals arrive in order: once this dismissal is seen, the action before it was ignored.
         QCOMPARE(postAndWait(notifier, ringRequest(QStringLiteral("RING-D")), &answered), std::nullopt); // 4
-        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"), {uint(4), uint(2)}));
+        QVERIFY(server.emitSignal(QStringLiteral("NotificationClosed"), QStringLiteral("uu"),
+                                  {uint(4), uint(2)}));
         QTRY_COMPARE(dismissals.size(), 2);
         QCOMPARE(dismissals[1].value(0).toString(), QStringLiteral("RING-D"));
         QCOMPARE(actions.size(), 1);
@@ -246,12 +262,15 @@ private Q_SLOTS:
         FakeNotifier notifier;
         QObject context;
         QList<QPair<QString, bool>> answers;
-        routeNotificationResponses(notifier, &context, [&](const QString& id, bool accepted) { answers.append({id, accepted}); });
+        routeNotificationResponses(notifier, &context, [&](const QString& id, bool accepted) {
+            answers.append({id, accepted});
+        });
         notifier.invokeAction(QStringLiteral("a"), QStringLiteral("SURE"));
         notifier.invokeAction(QStringLiteral("b"), QStringLiteral("LATER"));
         notifier.invokeAction(QStringLiteral("c"), Notifier::defaultActionKey());
         notifier.dismiss(QStringLiteral("d"));
-        QCOMPARE(answers, (QList<QPair<QString, bool>>{{"a", true}, {"b", false}, {"c", true}, {"d", false}}));
+        QCOMPARE(answers,
+                 (QList<QPair<QString, bool>>{{"a", true}, {"b", false}, {"c", true}, {"d", false}}));
     }
 
     void setupLogsWhatTheServerSaid()
@@ -275,7 +294,8 @@ private Q_SLOTS:
         QVERIFY(bus.start());
         DBusNotifier notifier(bus.connection());
         bool answered = false;
-        const std::optional<QString> error = postAndWait(notifier, ringRequest(QStringLiteral("x")), &answered);
+        const std::optional<QString> error =
+            postAndWait(notifier, ringRequest(QStringLiteral("x")), &answered);
         QVERIFY(answered);
         QVERIFY(error && !error->isEmpty());
 
@@ -284,7 +304,8 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtDebugMsg, "Notification settings: 0");
         QTest::ignoreMessage(QtDebugMsg, "Alert setting: 0");
         QTest::ignoreMessage(QtInfoMsg, "Notification permission granted: false");
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Notification permission error: .+")));
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression(QStringLiteral("^Notification permission error: .+")));
         setupNotifications(notifier, &context);
         QVERIFY(waitForServerAnswer(notifier));
         QLoggingCategory::setFilterRules(QString());
@@ -294,7 +315,8 @@ private Q_SLOTS:
     {
         DBusNotifier notifier(QDBusConnection(QStringLiteral("pondra-no-such-connection")));
         bool answered = false;
-        const std::optional<QString> error = postAndWait(notifier, ringRequest(QStringLiteral("x")), &answered);
+        const std::optional<QString> error =
+            postAndWait(notifier, ringRequest(QStringLiteral("x")), &answered);
         QVERIFY(answered);
         QVERIFY(error.has_value());
     }
@@ -306,7 +328,8 @@ private Q_SLOTS:
         DBusNotifier notifier(bus.connection());
         StaleStatusRig rig(notifier, QStringLiteral("Lunch"));
         QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^Clearing stale status")));
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Failed to post status cleared notification: .+")));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral(
+                                                "^Failed to post status cleared notification: .+")));
         rig.timers->checkStatusStaleness();
         QCOMPARE(rig.settings->userStatus().get(), QString());
         QVERIFY(waitForServerAnswer(notifier));

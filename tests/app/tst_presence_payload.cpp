@@ -46,17 +46,28 @@ private Q_SLOTS:
 
         const QString bt = QStringLiteral("Bluetooth");
         const QString full = QStringLiteral("Busy \U0001F3B5 A - B");
-        QTest::newRow("present 599.9 active") << true << 599.9 << "Built-in" << "Speakers" << true << "active" << false << true << full;
-        QTest::newRow("present 600 semiIdle") << true << 600.0 << "USB" << "Dock" << false << "semiIdle" << false << false << full;
-        QTest::newRow("present 1799.9 semiIdle") << true << 1799.9 << "USB" << "Dock" << true << "semiIdle" << false << true << full;
-        QTest::newRow("present 1800 idle") << true << 1800.0 << "USB" << "Dock" << true << "idle" << false << true << full;
-        QTest::newRow("Bluetooth LE headphones") << true << 5.0 << "Bluetooth LE" << "Buds" << true << "active" << true << true << full;
-        QTest::newRow("Bluetooth headphones") << true << 5.0 << bt << "Headset" << true << "active" << true << true << full;
-        QTest::newRow("Bluetooth hifi receiver") << true << 5.0 << bt << "Digital Hifi Audio" << true << "active" << false << true << full;
-        QTest::newRow("Bluetooth LE hifi receiver") << true << 5.0 << "Bluetooth LE" << "Digital Hifi Audio" << true << "active" << false << true << full;
-        QTest::newRow("USB is no headphone") << true << 5.0 << "USB" << "Headset" << true << "active" << false << true << full;
+        QTest::newRow("present 599.9 active") << true << 599.9 << "Built-in"
+                                              << "Speakers" << true << "active" << false << true << full;
+        QTest::newRow("present 600 semiIdle") << true << 600.0 << "USB"
+                                              << "Dock" << false << "semiIdle" << false << false << full;
+        QTest::newRow("present 1799.9 semiIdle") << true << 1799.9 << "USB"
+                                                 << "Dock" << true << "semiIdle" << false << true << full;
+        QTest::newRow("present 1800 idle") << true << 1800.0 << "USB"
+                                           << "Dock" << true << "idle" << false << true << full;
+        QTest::newRow("Bluetooth LE headphones") << true << 5.0 << "Bluetooth LE"
+                                                 << "Buds" << true << "active" << true << true << full;
+        QTest::newRow("Bluetooth headphones")
+            << true << 5.0 << bt << "Headset" << true << "active" << true << true << full;
+        QTest::newRow("Bluetooth hifi receiver")
+            << true << 5.0 << bt << "Digital Hifi Audio" << true << "active" << false << true << full;
+        QTest::newRow("Bluetooth LE hifi receiver")
+            << true << 5.0 << "Bluetooth LE"
+            << "Digital Hifi Audio" << true << "active" << false << true << full;
+        QTest::newRow("USB is no headphone") << true << 5.0 << "USB"
+                                             << "Headset" << true << "active" << false << true << full;
         // While away nothing of what the user does goes out, and the status has no track.
-        QTest::newRow("away masks all") << false << 5.0 << bt << "Headset" << true << "idle" << false << false << "Busy";
+        QTest::newRow("away masks all")
+            << false << 5.0 << bt << "Headset" << true << "idle" << false << false << "Busy";
     }
     void recordFollowsPresenceMode()
     {
@@ -122,7 +133,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("track");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("setting off") << "Busy" << false << "A - B" << QByteArray("Busy");
-        QTest::newRow("status and track") << "Busy" << true << "A - B" << QByteArray("Busy \xF0\x9F\x8E\xB5 A - B");
+        QTest::newRow("status and track")
+            << "Busy" << true << "A - B" << QByteArray("Busy \xF0\x9F\x8E\xB5 A - B");
         QTest::newRow("track only") << "" << true << "Song" << QByteArray("\xF0\x9F\x8E\xB5 Song");
         QTest::newRow("nothing plays") << "Busy" << true << "" << QByteArray("Busy");
         QTest::newRow("nothing at all") << "" << true << "" << QByteArray("");
