@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <limits>
+
 namespace pondra {
 
 void TimerHandle::cancel()
@@ -47,7 +49,9 @@ TimerHandle startTimer(milliseconds interval, bool repeating, QObject* context, 
             guard->deleteLater();
         }
     };
-    timer->start(interval);
+    // QTimer holds an int of milliseconds: longer intervals are held at the
+    // longest it can take (about 24.8 days) instead of wrapping.
+    timer->start(std::min(interval, milliseconds(std::numeric_limits<int>::max())));
     return TimerHandle(state);
 }
 
