@@ -27,6 +27,8 @@ def _claim(mock, name):
                                        replace_existing=True, do_not_queue=True))
 
 
+# Each extra name is claimed only once its object is in place, so a test that
+# waits for the name finds the service complete.
 def load(mock, parameters):
     methods = [('GetActive', '', 'b', 'ret = False')]
     if 'screensaverIdleMs' in parameters:
@@ -35,11 +37,11 @@ def load(mock, parameters):
     mock.AddMethods(MAIN_IFACE, methods)
 
     if parameters.get('gnome'):
-        _claim(mock, 'org.gnome.ScreenSaver')
         mock.AddObject('/org/gnome/ScreenSaver', 'org.gnome.ScreenSaver', {},
                        [('GetActive', '', 'b', 'ret = False')])
+        _claim(mock, 'org.gnome.ScreenSaver')
 
     if 'mutterIdleMs' in parameters:
-        _claim(mock, 'org.gnome.Mutter.IdleMonitor')
         mock.AddObject('/org/gnome/Mutter/IdleMonitor/Core', 'org.gnome.Mutter.IdleMonitor', {},
                        [('GetIdletime', '', 't', f'ret = dbus.UInt64({int(parameters["mutterIdleMs"])})')])
+        _claim(mock, 'org.gnome.Mutter.IdleMonitor')

@@ -45,6 +45,8 @@ private Q_SLOTS:
         test::DBusMockProcess mock;
         QVERIFY(mock.start(bus, false, mockTemplate(), parameters));
         QVERIFY(bus.waitForService(QStringLiteral("org.freedesktop.ScreenSaver")));
+        if (parameters.contains(QLatin1String("mutter")))
+            QVERIFY(bus.waitForService(QStringLiteral("org.gnome.Mutter.IdleMonitor")));
 
         DBusIdleSource source(bus.connection());
         const auto reading = settledReading(source);
