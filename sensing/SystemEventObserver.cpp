@@ -4,20 +4,21 @@
 
 namespace pondra {
 
-SystemEventObserver::SystemEventObserver(std::function<void()> onScreenLock, std::function<void()> onSystemWake,
-                                         std::unique_ptr<SessionEventSource> events, Scheduler& scheduler, QObject* parent)
-    : QObject(parent)
-    , m_onScreenLock(std::move(onScreenLock))
-    , m_onSystemWake(std::move(onSystemWake))
-    , m_events(std::move(events))
-    , m_scheduler(scheduler)
+SystemEventObserver::SystemEventObserver(std::function<void()> onScreenLock,
+                                         std::function<void()> onSystemWake,
+                                         std::unique_ptr<SessionEventSource> events, Scheduler& scheduler,
+                                         QObject* parent)
+    : QObject(parent), m_onScreenLock(std::move(onScreenLock)), m_onSystemWake(std::move(onSystemWake)),
+      m_events(std::move(events)), m_scheduler(scheduler)
 {
     isScreenLocked.setChangeHook([this] { Q_EMIT changed(); });
     // Connections with this observer as receiver end with it, as do the posts
     // below: after teardown a report reaches nothing.
     if (m_events) {
-        connect(m_events.get(), &SessionEventSource::screenLocked, this, &SystemEventObserver::onScreenLocked);
-        connect(m_events.get(), &SessionEventSource::screenUnlocked, this, &SystemEventObserver::onScreenUnlocked);
+        connect(m_events.get(), &SessionEventSource::screenLocked, this,
+                &SystemEventObserver::onScreenLocked);
+        connect(m_events.get(), &SessionEventSource::screenUnlocked, this,
+                &SystemEventObserver::onScreenUnlocked);
         connect(m_events.get(), &SessionEventSource::systemWoke, this, &SystemEventObserver::onSystemWoke);
     }
 }

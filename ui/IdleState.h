@@ -12,7 +12,12 @@ namespace pondra {
 class IdleState final
 {
 public:
-    enum Case { active, semiIdle, idle };
+    enum Case
+    {
+        active,
+        semiIdle,
+        idle
+    };
 
     constexpr IdleState(Case value = idle) : m_case(value) {}
 

@@ -24,8 +24,10 @@ struct IdleService
 // freedesktop screensaver's GetSessionIdleTime (as KDE implements it, the
 // desktop that serves it on Wayland) as a 32-bit count.
 constexpr std::array<IdleService, 2> idleServices{{
-    {"org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core", "org.gnome.Mutter.IdleMonitor", "GetIdletime"},
-    {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "GetSessionIdleTime"},
+    {"org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core", "org.gnome.Mutter.IdleMonitor",
+     "GetIdletime"},
+    {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
+     "GetSessionIdleTime"},
 }};
 
 constexpr int replyTimeoutMs = 1000;
@@ -53,8 +55,8 @@ std::optional<double> DBusIdleSource::latestIdleSeconds()
 void DBusIdleSource::request()
 {
     const IdleService& s = idleServices[m_service];
-    const QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(s.service), QLatin1String(s.path),
-                                                             QLatin1String(s.interface), QLatin1String(s.method));
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(s.service), QLatin1String(s.path), QLatin1String(s.interface), QLatin1String(s.method));
     m_inFlight = true;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, replyTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, &DBusIdleSource::onReply);

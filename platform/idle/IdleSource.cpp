@@ -9,8 +9,8 @@ namespace pondra {
 
 bool isWaylandSession(const QProcessEnvironment& environment)
 {
-    return environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland")
-        || !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+    return environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland") ||
+           !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
 }
 
 std::unique_ptr<IdleSource> makeSystemIdleSource()

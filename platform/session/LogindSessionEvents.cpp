@@ -40,7 +40,8 @@ std::optional<QString> objectPathOf(const QDBusMessage& reply)
 
 QString errorText(const QDBusMessage& reply)
 {
-    return reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : QStringLiteral("unexpected reply");
+    return reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage()
+                                                      : QStringLiteral("unexpected reply");
 }
 } // namespace
 
@@ -49,13 +50,10 @@ SessionIdentity SessionIdentity::ofThisProcess()
     return {qEnvironmentVariable("XDG_SESSION_ID"), quint32(::getpid()), quint32(::getuid())};
 }
 
-LogindSessionEvents::LogindSessionEvents(QDBusConnection systemBus, QDBusConnection sessionBus, SessionIdentity identity,
-                                         const Clock& clock, QObject* parent)
-    : SessionEventSource(parent)
-    , m_system(std::move(systemBus))
-    , m_session(std::move(sessionBus))
-    , m_identity(std::move(identity))
-    , m_clock(clock)
+LogindSessionEvents::LogindSessionEvents(QDBusConnection systemBus, QDBusConnection sessionBus,
+                                         SessionIdentity identity, const Clock& clock, QObject* parent)
+    : SessionEventSource(parent), m_system(std::move(systemBus)), m_session(std::move(sessionBus)),
+      m_identity(std::move(identity)), m_clock(clock)
 {
     if (m_session.isConnected()) {
         // Any sender and any path: KDE serves the freedesktop interface on
@@ -85,10 +83,11 @@ void LogindSessionEvents::callAsync(QDBusConnection& bus, const QDBusMessage& ca
                                     std::function<void(const QDBusMessage&)> done)
 {
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [done = std::move(done)](QDBusPendingCallWatcher* w) {
-        w->deleteLater();
-        done(w->reply());
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [done = std::move(done)](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                done(w->reply());
+            });
 }
 
 void LogindSessionEvents::callManager(const QString& method, const QVariantList& arguments,
@@ -134,7 +133,8 @@ void LogindSessionEvents::findSessionOfUser()
 
 void LogindSessionEvents::readUserDisplay(const QString& userPath)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(login1, userPath, propertiesInterface, QStringLiteral("Get"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(login1, userPath, propertiesInterface, QStringLiteral("Get"));
     call.setArguments({userInterface, QStringLiteral("Display")});
     callAsync(m_system, call, [this](const QDBusMessage& reply) {
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -179,29 +179,33 @@ void LogindSessionEvents::checkScreenSavers()
     auto remaining = std::make_shared<int>(2);
     auto found = std::make_shared<bool>(false);
     for (const QString& name : {freedesktopScreenSaver, gnomeScreenSaver}) {
-        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                                           QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
         call.setArguments({name});
         callAsync(m_session, call, [remaining, found](const QDBusMessage& reply) {
-            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-                && reply.arguments().constFirst().toBool())
+            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                reply.arguments().constFirst().toBool())
                 *found = true;
             if (--*remaining == 0 && !*found)
-                logInfo(lcApp, "No screensaver service on the session bus: screen lock is seen only from logind");
+                logInfo(lcApp,
+                        "No screensaver service on the session bus: screen lock is seen only from logind");
         });
     }
 }
 
 void LogindSessionEvents::readLockedHint()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(login1, m_sessionPath, propertiesInterface, QStringLiteral("Get"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(login1, m_sessionPath, propertiesInterface, QStringLiteral("Get"));
     call.setArguments({sessionInterface, QStringLiteral("LockedHint")});
     callAsync(m_system, call, [this](const QDBusMessage& reply) {
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             return;
         const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
         if (value.typeId() == QMetaType::Bool)
-            report(value.toBool() ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock, LockReporter::LockedHint);
+            report(value.toBool() ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock,
+                   LockReporter::LockedHint);
     });
 }
 
@@ -238,12 +242,14 @@ void LogindSessionEvents::onSessionUnlock()
 
 void LogindSessionEvents::onFreedesktopActiveChanged(bool active)
 {
-    report(active ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock, LockReporter::FreedesktopScreenSaver);
+    report(active ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock,
+           LockReporter::FreedesktopScreenSaver);
 }
 
 void LogindSessionEvents::onGnomeActiveChanged(bool active)
 {
-    report(active ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock, LockReporter::GnomeScreenSaver);
+    report(active ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock,
+           LockReporter::GnomeScreenSaver);
 }
 
 void LogindSessionEvents::report(SessionReportMerger::Kind kind, LockReporter reporter)

@@ -47,7 +47,8 @@ Q_SIGNALS:
 private Q_SLOTS:
     // Slots by name: QtDBus connects bus signals through the meta-object.
     void onPrepareForSleep(bool starting);
-    void onSessionPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
+    void onSessionPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                    const QStringList& invalidated);
     void onSessionLock();
     void onSessionUnlock();
     void onFreedesktopActiveChanged(bool active);
@@ -64,8 +65,10 @@ private:
     void noSession(const QString& why);
     void report(SessionReportMerger::Kind kind, LockReporter reporter);
     /// Calls a logind manager method; `done` gets the reply, error or not.
-    void callManager(const QString& method, const QVariantList& arguments, std::function<void(const QDBusMessage&)> done);
-    void callAsync(QDBusConnection& bus, const QDBusMessage& call, std::function<void(const QDBusMessage&)> done);
+    void callManager(const QString& method, const QVariantList& arguments,
+                     std::function<void(const QDBusMessage&)> done);
+    void callAsync(QDBusConnection& bus, const QDBusMessage& call,
+                   std::function<void(const QDBusMessage&)> done);
 
     QDBusConnection m_system;
     QDBusConnection m_session;

@@ -4,8 +4,8 @@ namespace pondra {
 
 bool SessionReportMerger::counts(Kind kind, LockReporter reporter, qint64 monotonicMs)
 {
-    const bool sameEvent = m_hasLast && kind == m_kind && monotonicMs - m_firstMs < windowMs
-                        && !m_reporters.contains(reporter);
+    const bool sameEvent =
+        m_hasLast && kind == m_kind && monotonicMs - m_firstMs < windowMs && !m_reporters.contains(reporter);
     if (sameEvent) {
         m_reporters.insert(reporter);
         return false;

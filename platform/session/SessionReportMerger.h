@@ -7,7 +7,13 @@
 namespace pondra {
 
 /// The services that report screen locks and unlocks.
-enum class LockReporter { LockedHint, SessionSignal, FreedesktopScreenSaver, GnomeScreenSaver };
+enum class LockReporter
+{
+    LockedHint,
+    SessionSignal,
+    FreedesktopScreenSaver,
+    GnomeScreenSaver
+};
 
 /// Merges the reports of several services: one lock or unlock usually shows
 /// up on more than one of them (GNOME sets logind's hint and sends the
@@ -17,7 +23,11 @@ enum class LockReporter { LockedHint, SessionSignal, FreedesktopScreenSaver, Gno
 class SessionReportMerger final
 {
 public:
-    enum class Kind { Lock, Unlock };
+    enum class Kind
+    {
+        Lock,
+        Unlock
+    };
 
     static constexpr qint64 windowMs = 1000;
 

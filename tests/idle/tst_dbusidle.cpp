@@ -14,7 +14,8 @@ class TestDBusIdle : public QObject
 private:
     static QString mockTemplate()
     {
-        return qEnvironmentVariable("PONDRA_SOURCE_DIR") + QStringLiteral("/tests/idle/desktop_session_mock.py");
+        return qEnvironmentVariable("PONDRA_SOURCE_DIR") +
+               QStringLiteral("/tests/idle/desktop_session_mock.py");
     }
 
     static std::optional<double> settledReading(DBusIdleSource& source)
@@ -33,8 +34,7 @@ private Q_SLOTS:
             << R"({"mutterIdleMs": 4200, "screensaverIdleMs": 9000})" << 4.2;
         QTest::newRow("freedesktop screensaver without Mutter, in milliseconds")
             << R"({"screensaverIdleMs": 7500})" << 7.5;
-        QTest::newRow("Mutter's 64-bit count")
-            << R"({"mutterIdleMs": 5000000000})" << 5000000.0;
+        QTest::newRow("Mutter's 64-bit count") << R"({"mutterIdleMs": 5000000000})" << 5000000.0;
     }
     void readsTheServiceInSeconds()
     {
@@ -66,13 +66,17 @@ private Q_SLOTS:
 
         // Both services now fail: Mutter raises, the screensaver lacks the method.
         QDBusMessage broken = QDBusMessage::createMethodCall(
-            QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
-            QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("AddMethod"));
-        broken.setArguments({QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"), QString(),
-                             QStringLiteral("t"), QStringLiteral("raise dbus.exceptions.DBusException('broken', name='org.example.Broken')")});
+            QStringLiteral("org.gnome.Mutter.IdleMonitor"),
+            QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"), QStringLiteral("org.freedesktop.DBus.Mock"),
+            QStringLiteral("AddMethod"));
+        broken.setArguments(
+            {QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"), QString(),
+             QStringLiteral("t"),
+             QStringLiteral("raise dbus.exceptions.DBusException('broken', name='org.example.Broken')")});
         QCOMPARE(bus.connection().call(broken).type(), QDBusMessage::ReplyMessage);
 
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^Idle time unavailable from the desktop: ")));
+        QTest::ignoreMessage(QtInfoMsg,
+                             QRegularExpression(QStringLiteral("^Idle time unavailable from the desktop: ")));
         for (int i = 0; i < 20; ++i) {
             QCOMPARE(source.latestIdleSeconds(), std::optional<double>(3.0));
             QTest::qWait(20);
@@ -83,7 +87,8 @@ private Q_SLOTS:
     {
         test::PrivateBus bus;
         QVERIFY(bus.start());
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^Idle time unavailable from the desktop: ")));
+        QTest::ignoreMessage(QtInfoMsg,
+                             QRegularExpression(QStringLiteral("^Idle time unavailable from the desktop: ")));
         DBusIdleSource source(bus.connection());
         for (int i = 0; i < 10; ++i) {
             QVERIFY(!source.latestIdleSeconds());
@@ -96,10 +101,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("sessionType");
         QTest::addColumn<QString>("waylandDisplay");
         QTest::addColumn<bool>("wayland");
-        QTest::newRow("x11") << "x11" << "" << false;
-        QTest::newRow("wayland session type") << "wayland" << "" << true;
-        QTest::newRow("wayland display only") << "" << "wayland-0" << true;
-        QTest::newRow("nothing set") << "" << "" << false;
+        QTest::newRow("x11") << "x11"
+                             << "" << false;
+        QTest::newRow("wayland session type") << "wayland"
+                                              << "" << true;
+        QTest::newRow("wayland display only") << ""
+                                              << "wayland-0" << true;
+        QTest::newRow("nothing set") << ""
+                                     << "" << false;
     }
     void waylandIsRecognised()
     {

@@ -63,7 +63,8 @@ private Q_SLOTS:
         QTest::newRow("3599.5 s") << 3599.5 << 3599.5 << true << "59:59";
         QTest::newRow("one hour") << 3600.0 << 3600.0 << true << "1:00:00";
         QTest::newRow("3725 s") << 3725.0 << 3725.0 << true << "1:02:05";
-        QTest::newRow("hours not wrapped at 24") << 25 * 3600.0 + 61 << 25 * 3600.0 + 61 << true << "25:01:01";
+        QTest::newRow("hours not wrapped at 24")
+            << 25 * 3600.0 + 61 << 25 * 3600.0 + 61 << true << "25:01:01";
         QTest::newRow("beyond any clock is bounded") << 1e300 << 1e300 << true << "2501999792983:36:32";
         QTest::newRow("not a number keeps the previous") << nan << 12.0 << false << "0:12";
         QTest::newRow("infinity keeps the previous") << inf << 12.0 << false << "0:12";

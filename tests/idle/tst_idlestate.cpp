@@ -22,7 +22,8 @@ private Q_SLOTS:
         QTest::newRow("1799.9 s") << 1799.9 << IdleState(IdleState::semiIdle);
         QTest::newRow("1800 s") << 1800.0 << IdleState(IdleState::idle);
         QTest::newRow("a day") << 86400.0 << IdleState(IdleState::idle);
-        QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << IdleState(IdleState::idle);
+        QTest::newRow("not a number")
+            << std::numeric_limits<double>::quiet_NaN() << IdleState(IdleState::idle);
     }
     void bands()
     {
@@ -56,7 +57,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("wire");
         QTest::addColumn<QColor>("colour");
         QTest::newRow("active") << IdleState(IdleState::active) << "active" << QColor(Qt::green);
-        QTest::newRow("semiIdle is yellow, not orange") << IdleState(IdleState::semiIdle) << "semiIdle" << QColor(Qt::yellow);
+        QTest::newRow("semiIdle is yellow, not orange")
+            << IdleState(IdleState::semiIdle) << "semiIdle" << QColor(Qt::yellow);
         QTest::newRow("idle") << IdleState(IdleState::idle) << "idle" << QColor(Qt::gray);
     }
     void casesHaveTheirTextAndColour()

@@ -19,8 +19,8 @@ const QString managerPath = QStringLiteral("/org/freedesktop/login1");
 const QString mockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
 const quint32 uid = 1000;
 
-QDBusMessage call(const QDBusConnection& bus, const QString& service, const QString& path, const QString& interface,
-                  const QString& method, const QVariantList& args = {})
+QDBusMessage call(const QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& interface, const QString& method, const QVariantList& args = {})
 {
     QDBusMessage m = QDBusMessage::createMethodCall(service, path, interface, method);
     m.setArguments(args);
@@ -51,17 +51,21 @@ private:
 
         bool start()
         {
-            return system.start() && session.start() && logind.start(system, true, QStringLiteral("logind"))
-                && screensaver.start(session, false,
-                                     qEnvironmentVariable("PONDRA_SOURCE_DIR") + QStringLiteral("/tests/idle/desktop_session_mock.py"),
-                                     QStringLiteral(R"({"gnome": true})"))
-                && system.waitForService(login1) && session.waitForService(QStringLiteral("org.gnome.ScreenSaver"));
+            return system.start() && session.start() &&
+                   logind.start(system, true, QStringLiteral("logind")) &&
+                   screensaver.start(session, false,
+                                     qEnvironmentVariable("PONDRA_SOURCE_DIR") +
+                                         QStringLiteral("/tests/idle/desktop_session_mock.py"),
+                                     QStringLiteral(R"({"gnome": true})")) &&
+                   system.waitForService(login1) &&
+                   session.waitForService(QStringLiteral("org.gnome.ScreenSaver"));
         }
 
         QString addSession(const QString& id)
         {
-            const QDBusMessage r = call(system.connection(), login1, managerPath, mockInterface, QStringLiteral("AddSession"),
-                                        {id, QStringLiteral("seat0"), uid, QStringLiteral("pondra"), true});
+            const QDBusMessage r =
+                call(system.connection(), login1, managerPath, mockInterface, QStringLiteral("AddSession"),
+                     {id, QStringLiteral("seat0"), uid, QStringLiteral("pondra"), true});
             return r.arguments().value(0).toString();
         }
 
@@ -73,23 +77,39 @@ private:
 
         void observe(SessionIdentity identity)
         {
-            auto backend = std::make_unique<LogindSessionEvents>(system.connection(), session.connection(), identity, scheduler);
+            auto backend = std::make_unique<LogindSessionEvents>(system.connection(), session.connection(),
+                                                                 identity, scheduler);
             events = backend.get();
-            observer = std::make_unique<SystemEventObserver>([this] { ++locks; }, [this] { ++wakes; }, std::move(backend),
-                                                             scheduler);
+            observer = std::make_unique<SystemEventObserver>([this] { ++locks; }, [this] { ++wakes; },
+                                                             std::move(backend), scheduler);
             flag = observer->isScreenLocked.subscribe(&context, [this](const bool& v) { published << v; });
             published.clear();
         }
 
         bool waitFor(const std::function<bool()>& done)
         {
-            return QTest::qWaitFor([&] {
-                scheduler.runPending();
-                return done();
-            }, 10'000);
+            return QTest::qWaitFor(
+                [&] {
+                    scheduler.runPending();
+                    return done();
+                },
+                10'000);
         }
 
-        bool waitForSession() { return waitFor([this] { return !events->sessionPath().isEmpty(); }); }
+        bool waitForSession()
+        {
+            return waitFor([this] { return !events->sessionPath().isEmpty(); });
+        }
+
+        /// The usual desktop: session "c1" found through XDG_SESSION_ID. Its path, or empty on failure.
+        QString startWatchingSession()
+        {
+            if (!start())
+                return {};
+            const QString path = addSession(QStringLiteral("c1"));
+            observe({QStringLiteral("c1"), 1, uid});
+            return waitForSession() ? path : QString();
+        }
 
         void setLockedHint(const QString& path, bool locked)
         {
@@ -104,12 +124,13 @@ private:
         void prepareForSleep(bool starting)
         {
             call(system.connection(), login1, managerPath, mockInterface, QStringLiteral("EmitSignal"),
-                 {QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), QStringLiteral("b"),
-                  QVariantList{QVariant::fromValue(QDBusVariant(starting))}});
+                 {QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
+                  QStringLiteral("b"), QVariantList{QVariant::fromValue(QDBusVariant(starting))}});
         }
         void activeChanged(const QString& screensaver, bool active)
         {
-            const QString path = QLatin1Char('/') + QString(screensaver).replace(QLatin1Char('.'), QLatin1Char('/'));
+            const QString path =
+                QLatin1Char('/') + QString(screensaver).replace(QLatin1Char('.'), QLatin1Char('/'));
             call(session.connection(), screensaver, path, mockInterface, QStringLiteral("EmitSignal"),
                  {screensaver, QStringLiteral("ActiveChanged"), QStringLiteral("b"),
                   QVariantList{QVariant::fromValue(QDBusVariant(active))}});
@@ -141,7 +162,8 @@ private Q_SLOTS:
         if (way == QLatin1String("bad id")) {
             identity.sessionId = QStringLiteral("nope");
             d.addManagerMethod(QStringLiteral("GetSession"), QStringLiteral("s"), QStringLiteral("o"),
-                               QStringLiteral("raise dbus.exceptions.DBusException('no', name='org.freedesktop.login1.NoSuchSession')"));
+                               QStringLiteral("raise dbus.exceptions.DBusException('no', "
+                                              "name='org.freedesktop.login1.NoSuchSession')"));
         }
         if (way == QLatin1String("pid") || way == QLatin1String("bad id"))
             d.addManagerMethod(QStringLiteral("GetSessionByPID"), QStringLiteral("u"), QStringLiteral("o"),
@@ -153,10 +175,11 @@ private Q_SLOTS:
             display.beginStructure();
             display << QStringLiteral("c7") << QDBusObjectPath(path);
             display.endStructure();
-            const QDBusMessage r = call(d.system.connection(), login1, QStringLiteral("/org/freedesktop/login1/user/%1").arg(uid),
-                                        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
-                                        {QStringLiteral("org.freedesktop.login1.User"), QStringLiteral("Display"),
-                                         QVariant::fromValue(QDBusVariant(QVariant::fromValue(display)))});
+            const QDBusMessage r = call(
+                d.system.connection(), login1, QStringLiteral("/org/freedesktop/login1/user/%1").arg(uid),
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                {QStringLiteral("org.freedesktop.login1.User"), QStringLiteral("Display"),
+                 QVariant::fromValue(QDBusVariant(QVariant::fromValue(display)))});
             QVERIFY2(r.type() == QDBusMessage::ReplyMessage, qPrintable(r.errorMessage()));
         }
         d.observe(identity);
@@ -186,10 +209,8 @@ private Q_SLOTS:
     void lockAndUnlockThroughSessionSignalsAndScreensavers()
     {
         Desktop d;
-        QVERIFY(d.start());
-        const QString path = d.addSession(QStringLiteral("c1"));
-        d.observe({QStringLiteral("c1"), 1, uid});
-        QVERIFY(d.waitForSession());
+        const QString path = d.startWatchingSession();
+        QVERIFY(!path.isEmpty());
 
         d.sessionSignal(path, QStringLiteral("Lock"));
         QVERIFY(d.waitFor([&] { return d.locks == 1; }));
@@ -209,10 +230,7 @@ private Q_SLOTS:
     void twoLocksFromOneSourceCountTwice()
     {
         Desktop d;
-        QVERIFY(d.start());
-        d.addSession(QStringLiteral("c1"));
-        d.observe({QStringLiteral("c1"), 1, uid});
-        QVERIFY(d.waitForSession());
+        QVERIFY(!d.startWatchingSession().isEmpty());
         d.activeChanged(freedesktop, true);
         d.activeChanged(freedesktop, true);
         QVERIFY(d.waitFor([&] { return d.locks == 2; }));
@@ -222,14 +240,12 @@ private Q_SLOTS:
     void oneLockSeenByTwoSourcesCountsOnce()
     {
         Desktop d;
-        QVERIFY(d.start());
-        const QString path = d.addSession(QStringLiteral("c1"));
-        d.observe({QStringLiteral("c1"), 1, uid});
-        QVERIFY(d.waitForSession());
+        const QString path = d.startWatchingSession();
+        QVERIFY(!path.isEmpty());
 
         d.setLockedHint(path, true);
         QVERIFY(d.waitFor([&] { return d.locks == 1; }));
-        d.activeChanged(freedesktop, true); // the same lock, on the other bus
+        d.activeChanged(freedesktop, true);  // the same lock, on the other bus
         d.activeChanged(freedesktop, false); // then an unlock from the same service
         QVERIFY(d.waitFor([&] { return !d.observer->isScreenLocked.get(); }));
         QCOMPARE(d.locks, 1);
@@ -244,10 +260,8 @@ private Q_SLOTS:
     void wakeCallsTheActionAndLeavesTheFlag()
     {
         Desktop d;
-        QVERIFY(d.start());
-        const QString path = d.addSession(QStringLiteral("c1"));
-        d.observe({QStringLiteral("c1"), 1, uid});
-        QVERIFY(d.waitForSession());
+        const QString path = d.startWatchingSession();
+        QVERIFY(!path.isEmpty());
         d.setLockedHint(path, true);
         QVERIFY(d.waitFor([&] { return d.locks == 1; }));
 
@@ -263,10 +277,8 @@ private Q_SLOTS:
     void releasedObserverHearsNothing()
     {
         Desktop d;
-        QVERIFY(d.start());
-        const QString path = d.addSession(QStringLiteral("c1"));
-        d.observe({QStringLiteral("c1"), 1, uid});
-        QVERIFY(d.waitForSession());
+        const QString path = d.startWatchingSession();
+        QVERIFY(!path.isEmpty());
         d.observer.reset();
         d.setLockedHint(path, true);
         d.activeChanged(gnome, true);
@@ -282,17 +294,21 @@ private Q_SLOTS:
         test::PrivateBus emptySession;
         QVERIFY(emptySession.start());
         QTest::ignoreMessage(QtInfoMsg, "No system bus: screen lock and wake are not seen from logind");
-        QTest::ignoreMessage(QtInfoMsg, "No screensaver service on the session bus: screen lock is seen only from logind");
+        QTest::ignoreMessage(
+            QtInfoMsg, "No screensaver service on the session bus: screen lock is seen only from logind");
         VirtualScheduler scheduler;
-        LogindSessionEvents events(QDBusConnection(QStringLiteral("pondra-no-such-bus")), emptySession.connection(),
-                                   SessionIdentity{{}, 1, uid}, scheduler);
+        LogindSessionEvents events(QDBusConnection(QStringLiteral("pondra-no-such-bus")),
+                                   emptySession.connection(), SessionIdentity{{}, 1, uid}, scheduler);
         QTest::qWait(300);
 
         test::PrivateBus emptySystem;
         QVERIFY(emptySystem.start());
         QTest::ignoreMessage(QtInfoMsg, "No session bus: screen lock is not seen from the screensaver");
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^No logind session found \\(.*\\): screen lock is not seen from logind$")));
-        LogindSessionEvents noLogind(emptySystem.connection(), QDBusConnection(QStringLiteral("pondra-no-such-bus")),
+        QTest::ignoreMessage(QtInfoMsg,
+                             QRegularExpression(QStringLiteral(
+                                 "^No logind session found \\(.*\\): screen lock is not seen from logind$")));
+        LogindSessionEvents noLogind(emptySystem.connection(),
+                                     QDBusConnection(QStringLiteral("pondra-no-such-bus")),
                                      SessionIdentity{QStringLiteral("c1"), 1, uid}, scheduler);
         QTest::qWait(500);
         QVERIFY(noLogind.sessionPath().isEmpty());

@@ -27,9 +27,9 @@ private:
         {
             auto fake = std::make_unique<FakeSessionEvents>();
             events = fake.get();
-            observer = std::make_unique<SystemEventObserver>(
-                [this] { log << QStringLiteral("lock action"); }, [this] { log << QStringLiteral("wake action"); },
-                std::move(fake), scheduler);
+            observer = std::make_unique<SystemEventObserver>([this] { log << QStringLiteral("lock action"); },
+                                                             [this] { log << QStringLiteral("wake action"); },
+                                                             std::move(fake), scheduler);
             flag = observer->isScreenLocked.subscribe(&context, [this](const bool& locked) {
                 log << (locked ? QStringLiteral("locked") : QStringLiteral("unlocked"));
             });
@@ -61,7 +61,8 @@ private Q_SLOTS:
         s.events->unlock();
         s.events->unlock();
         s.scheduler.runPending();
-        QCOMPARE(s.log, (QStringList{"locked", "lock action", "locked", "lock action", "unlocked", "unlocked"}));
+        QCOMPARE(s.log,
+                 (QStringList{"locked", "lock action", "locked", "lock action", "unlocked", "unlocked"}));
     }
 
     void wakeCallsItsActionAndLeavesTheFlag()
@@ -92,14 +93,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("reports"); // kind:reporter@ms, comma-separated
         QTest::addColumn<QString>("counted"); // 1 per counted report, 0 per merged one
-        QTest::newRow("hint and screensaver at once") << "L:hint@0,L:fd@200" << "10";
-        QTest::newRow("three services, one lock") << "L:hint@0,L:fd@100,L:signal@900" << "100";
-        QTest::newRow("second service a second later") << "L:hint@0,L:fd@1000" << "11";
-        QTest::newRow("same service twice") << "L:fd@0,L:fd@10" << "11";
-        QTest::newRow("same service again after a merge") << "L:hint@0,L:fd@10,L:hint@20,L:fd@30" << "1010";
-        QTest::newRow("lock then unlock") << "L:hint@0,U:fd@10" << "11";
-        QTest::newRow("unlock seen twice") << "U:hint@0,U:gnome@50" << "10";
-        QTest::newRow("window counts from the first report") << "L:hint@0,L:fd@600,L:gnome@1100" << "101";
+        QTest::newRow("hint and screensaver at once") << "L:hint@0,L:fd@200"
+                                                      << "10";
+        QTest::newRow("three services, one lock") << "L:hint@0,L:fd@100,L:signal@900"
+                                                  << "100";
+        QTest::newRow("second service a second later") << "L:hint@0,L:fd@1000"
+                                                       << "11";
+        QTest::newRow("same service twice") << "L:fd@0,L:fd@10"
+                                            << "11";
+        QTest::newRow("same service again after a merge") << "L:hint@0,L:fd@10,L:hint@20,L:fd@30"
+                                                          << "1010";
+        QTest::newRow("lock then unlock") << "L:hint@0,U:fd@10"
+                                          << "11";
+        QTest::newRow("unlock seen twice") << "U:hint@0,U:gnome@50"
+                                           << "10";
+        QTest::newRow("window counts from the first report") << "L:hint@0,L:fd@600,L:gnome@1100"
+                                                             << "101";
     }
     void reportsMerge()
     {
@@ -115,7 +124,8 @@ private Q_SLOTS:
             const QString kind = r.section(QLatin1Char(':'), 0, 0);
             const QString reporter = r.section(QLatin1Char(':'), 1).section(QLatin1Char('@'), 0, 0);
             const qint64 ms = r.section(QLatin1Char('@'), 1).toLongLong();
-            const auto k = kind == QLatin1String("L") ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock;
+            const auto k = kind == QLatin1String("L") ? SessionReportMerger::Kind::Lock
+                                                      : SessionReportMerger::Kind::Unlock;
             result += merger.counts(k, reporters.value(reporter), ms) ? QLatin1Char('1') : QLatin1Char('0');
         }
         QCOMPARE(result, counted);

@@ -23,7 +23,8 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         VirtualScheduler scheduler;
         IdleMonitor monitor(std::make_unique<X11IdleSource>(), scheduler);
-        QVERIFY(m_server.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("10"), QStringLiteral("10")}));
+        QVERIFY(m_server.run(QStringLiteral("xdotool"),
+                             {QStringLiteral("mousemove"), QStringLiteral("10"), QStringLiteral("10")}));
 
         QTest::qWait(1500);
         scheduler.advance(1s);
@@ -31,7 +32,8 @@ private Q_SLOTS:
         QVERIFY2(grown >= 1.0, qPrintable(QString::number(grown)));
         QCOMPARE(monitor.isIdle.get(), false);
 
-        QVERIFY(m_server.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("200"), QStringLiteral("150")}));
+        QVERIFY(m_server.run(QStringLiteral("xdotool"),
+                             {QStringLiteral("mousemove"), QStringLiteral("200"), QStringLiteral("150")}));
         scheduler.advance(1s);
         QVERIFY2(monitor.idleSeconds.get() < 1.0, qPrintable(QString::number(monitor.idleSeconds.get())));
 

@@ -29,7 +29,8 @@ bool XvfbServer::run(const QString& program, const QStringList& arguments, int t
     env.insert(QStringLiteral("DISPLAY"), m_display);
     client.setProcessEnvironment(env);
     client.start(program, arguments);
-    return client.waitForFinished(timeoutMs) && client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0;
+    return client.waitForFinished(timeoutMs) && client.exitStatus() == QProcess::NormalExit &&
+           client.exitCode() == 0;
 }
 
 } // namespace pondra::test
