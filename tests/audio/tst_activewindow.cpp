@@ -1,6 +1,6 @@
 #include "platform/meeting/ActiveWindow.h"
 
-#include "TestProcesses.h"
+#include "XvfbServer.h"
 
 #include <QTest>
 
@@ -24,12 +24,9 @@ private Q_SLOTS:
 
     void readsTheFocusedWindowsOwner()
     {
-        test::ManagedProcess xvfb;
-        QVERIFY(xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                                                    QStringLiteral("-nolisten"), QStringLiteral("tcp")}));
-        const QString number = xvfb.readLine();
-        QVERIFY(!number.isEmpty());
-        const QByteArray name = ":" + number.toLatin1();
+        test::XvfbServer xvfb;
+        QVERIFY(xvfb.start());
+        const QByteArray name = xvfb.display().toLatin1();
         qputenv("DISPLAY", name);
 
         Display* display = XOpenDisplay(name.constData());
