@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/models/LastSentState.h"
+#include "app/models/UpdatePayload.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -53,14 +54,6 @@ struct PresenceSnapshot
     QString meetingApp;
     /// The current time, in UTC.
     QDateTime now;
-};
-
-/// The answer to "what should be uploaded now?".
-struct UpdatePayload
-{
-    bool shouldSend = false;
-    std::optional<QJsonObject> payload;
-    std::optional<LastSentState> state;
 };
 
 /// Builds the presence record and remembers what the last one described, so
