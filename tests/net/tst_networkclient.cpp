@@ -274,13 +274,19 @@ private Q_SLOTS:
         Harness h;
         h.client->connect();
         h.path->report({false, {}});
-        QTest::ignoreMessage(QtInfoMsg, "Network unavailable, skipping reconnect (will resume when network returns)");
+        // The offline report ended the new socket's ping loop.
         h.scheduler.advance(30s);
-        h.socket()->answerPing(0, QStringLiteral("down"));
+        QCOMPARE(h.socket()->pingCount(), 0);
+        QTest::ignoreMessage(QtInfoMsg, "Network unavailable, skipping reconnect (will resume when network returns)");
+        h.socket()->failReceive(QStringLiteral("down"));
         QCOMPARE(h.client->reconnectAttempt(), 0);
         QVERIFY(!h.client->hasPendingReconnect());
-        h.socket()->failReceive(QStringLiteral("down"));
-        QVERIFY(!h.client->hasPendingReconnect());
+        QCOMPARE(h.client->isConnected.get(), false);
+        QTest::ignoreMessage(QtInfoMsg, "Network path satisfied (interface: wlan0)");
+        QTest::ignoreMessage(QtInfoMsg, "Network restored, triggering immediate reconnect");
+        h.path->report({true, {QStringLiteral("wlan0")}});
+        h.scheduler.advance(500ms);
+        QCOMPARE(h.sockets->count(), 2);
     }
 
     void dispatch_data()
