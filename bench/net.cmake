@@ -1,1 +1,2 @@
-# Filled in as the area lands.
+pondra_add_bench(bench_net net/bench_net.cpp)
+target_link_libraries(bench_net PRIVATE pondra_net)

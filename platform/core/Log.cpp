@@ -18,6 +18,9 @@ struct overloaded : Ts...
 {
     using Ts::operator()...;
 };
+// Clang before 17 does not deduce aggregate template arguments by itself.
+template <class... Ts>
+overloaded(Ts...) -> overloaded<Ts...>;
 
 QString formatReal(double v, int precision)
 {

@@ -1,0 +1,86 @@
+// The QWebSocket adapter: later-turn completions, held messages, one failure per socket.
+#include "TeamServerProcess.h"
+
+#include "platform/websocket/QtWebSocket.h"
+
+#include <QtTest>
+
+using namespace pondra;
+using namespace std::chrono_literals;
+
+class TestWebSocket final : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void invalidAddressFailsOnALaterTurn()
+    {
+        VirtualScheduler scheduler;
+        QtWebSocketFactory factory(scheduler);
+        auto socket = factory.create(QUrl(QStringLiteral("http://example.org/not-a-websocket")));
+        QList<WebSocketReceiveResult> results;
+        QStringList sendErrors;
+        socket->open();
+        socket->sendText(QStringLiteral("{}"), [&](const std::optional<QString>& e) { sendErrors.append(e.value_or(QStringLiteral("ok"))); });
+        socket->receive([&](const WebSocketReceiveResult& r) { results.append(r); });
+        QVERIFY(results.isEmpty());
+        QTRY_COMPARE(results.size(), 1);
+        QCOMPARE(results.first().kind, WebSocketReceiveResult::Kind::Error);
+        QCOMPARE(sendErrors, QStringList{QStringLiteral("Invalid WebSocket address")});
+        // The socket has ended: a later ping reports nothing more.
+        int pongs = 0;
+        socket->sendPing([&](const std::optional<QString>&) { ++pongs; });
+        QTest::qWait(20);
+        QCOMPARE(pongs, 0);
+    }
+
+    void refusedHandshakeFailsTheReceiveAndTheHeldSend()
+    {
+        test::TeamServerProcess server;
+        QVERIFY(server.start());
+        QVERIFY(server.command(QStringLiteral("refuseHandshake"), {{QStringLiteral("status"), 503}}));
+        VirtualScheduler scheduler;
+        QUrl url = server.url(QStringLiteral("/pondra/ws"));
+        url.setScheme(QStringLiteral("ws"));
+        auto socket = QtWebSocketFactory(scheduler).create(url);
+        int failures = 0;
+        QStringList sendErrors;
+        socket->open();
+        socket->sendText(QStringLiteral("{}"), [&](const std::optional<QString>& e) { sendErrors.append(e.value_or(QString())); });
+        socket->receive([&](const WebSocketReceiveResult& r) { failures += r.kind == WebSocketReceiveResult::Kind::Error; });
+        QTRY_COMPARE(failures, 1);
+        QCOMPARE(sendErrors.size(), 1);
+        QVERIFY(!sendErrors.first().isEmpty());
+        QTest::qWait(100);
+        QCOMPARE(failures, 1);
+        QCOMPARE(server.events(QStringLiteral("ws-open")).size(), 0);
+    }
+
+    void closeCompletesTheOutstandingReceiveLater()
+    {
+        test::TeamServerProcess server;
+        QVERIFY(server.start(QString()));
+        VirtualScheduler scheduler;
+        QUrl url = server.url(QStringLiteral("/pondra/ws"));
+        url.setScheme(QStringLiteral("ws"));
+        auto socket = QtWebSocketFactory(scheduler).create(url);
+        std::optional<WebSocketReceiveResult> result;
+        socket->open();
+        socket->sendText(QStringLiteral(R"({"type":"join","team":"T"})"), {});
+        socket->receive([&](const WebSocketReceiveResult& r) { result = r; });
+        // The join was held until the handshake completed, and the server answered it.
+        QTRY_VERIFY(result.has_value());
+        QCOMPARE(result->kind, WebSocketReceiveResult::Kind::Text);
+        result.reset();
+        socket->receive([&](const WebSocketReceiveResult& r) { result = r; });
+        socket->close(1001);
+        QVERIFY(!result);
+        socket.reset(); // the owner lets go at once; the completion still comes
+        QTRY_VERIFY(result.has_value());
+        QCOMPARE(result->kind, WebSocketReceiveResult::Kind::Error);
+        QVERIFY(server.waitForEvent(QStringLiteral("ws-close"),
+                                    [](const QJsonObject& e) { return e.value(QStringLiteral("code")).toInt() == 1001; }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWebSocket)
+#include "tst_websocket.moc"
