@@ -2,6 +2,7 @@
 
 #include "app/models/LastSentState.h"
 #include "app/models/RemoteUser.h"
+#include "app/models/UpdatePayload.h"
 #include "platform/core/Published.h"
 #include "platform/core/Scheduler.h"
 #include "platform/http/HttpClient.h"
@@ -19,14 +20,6 @@
 #include <optional>
 
 namespace pondra {
-
-/// What the application state answers when asked for the presence record.
-struct UpdatePayload
-{
-    bool shouldSend = false;
-    std::optional<QJsonObject> payload;
-    std::optional<LastSentState> state;
-};
 
 /// Handed in by the application state, in this order.
 struct NetworkClientCallbacks
