@@ -195,25 +195,35 @@ void CameraCapture::startSession(std::function<void(bool running)> next)
     m_scheduler.after(cameraAnswerLimit, this, [answer] { answer(false); });
 }
 
-void CameraCapture::captureSinglePhoto(PhotoDone done)
+bool CameraCapture::openSession(CameraMode mode, const PhotoDone& done)
 {
     stopSession();
     const auto camera = selectedCamera();
     if (!camera) {
         logError(lcCamera, "No camera available");
         done(std::nullopt);
-        return;
+        return false;
     }
-    logInfo(lcCamera, "Using camera: %s (single frame mode)", camera->name);
+    if (mode == CameraMode::Still)
+        logInfo(lcCamera, "Using camera: %s (single frame mode)", camera->name);
+    else
+        logInfo(lcCamera, "Using camera: %s (burst mode)", camera->name);
     QString error;
-    auto session = m_backend->openSession(*camera, CameraMode::Still, &error);
+    auto session = m_backend->openSession(*camera, mode, &error);
     if (!session) {
         logError(lcCamera, "Failed to setup camera: %@", error);
         done(std::nullopt);
-        return;
+        return false;
     }
     ++m_sessionGeneration;
     m_session = std::move(session);
+    return true;
+}
+
+void CameraCapture::captureSinglePhoto(PhotoDone done)
+{
+    if (!openSession(CameraMode::Still, done))
+        return;
     startSession([this, done](bool running) {
         const auto ready = [this, done] {
             if (!m_session || !m_session->isRunning() || !m_session->canTakeStill()) {
@@ -263,23 +273,8 @@ void CameraCapture::processOnWorker(const QImage& image, PhotoDone done)
 
 void CameraCapture::captureBurstPhoto(PhotoDone done)
 {
-    stopSession();
-    const auto camera = selectedCamera();
-    if (!camera) {
-        logError(lcCamera, "No camera available");
-        done(std::nullopt);
+    if (!openSession(CameraMode::Video, done))
         return;
-    }
-    logInfo(lcCamera, "Using camera: %s (burst mode)", camera->name);
-    QString error;
-    auto session = m_backend->openSession(*camera, CameraMode::Video, &error);
-    if (!session) {
-        logError(lcCamera, "Failed to setup camera: %@", error);
-        done(std::nullopt);
-        return;
-    }
-    ++m_sessionGeneration;
-    m_session = std::move(session);
     const quint64 generation = m_sessionGeneration;
     m_session->setFrameHandler(this, [this, generation](const QImage& frame) {
         if (generation == m_sessionGeneration && m_isCollectingFrames && m_frameBuffer.size() < maxBurstFrames)

@@ -74,6 +74,9 @@ private:
     void capturePhoto(PhotoDone done);
     void captureSinglePhoto(PhotoDone done);
     void captureBurstPhoto(PhotoDone done);
+    /// Tears down the last session and opens a new one on the chosen camera;
+    /// false (after `done(none)`) when there is none.
+    bool openSession(CameraMode mode, const PhotoDone& done);
     void stopSession();
     void onRunFinished(std::optional<QImage> image, bool manual);
     void onBurstWindowClosed(PhotoDone done);
