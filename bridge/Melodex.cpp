@@ -45,6 +45,13 @@ struct DBus
     decltype(&::dbus_message_new_method_call) newMethodCall = nullptr;
     decltype(&::dbus_message_append_args) appendArgs = nullptr;
     decltype(&::dbus_message_unref) messageUnref = nullptr;
+    decltype(&::dbus_message_get_type) messageType = nullptr;
+    decltype(&::dbus_connection_send_with_reply) sendWithReply = nullptr;
+    decltype(&::dbus_connection_read_write_dispatch) readWriteDispatch = nullptr;
+    decltype(&::dbus_pending_call_get_completed) pendingCompleted = nullptr;
+    decltype(&::dbus_pending_call_cancel) pendingCancel = nullptr;
+    decltype(&::dbus_pending_call_steal_reply) pendingStealReply = nullptr;
+    decltype(&::dbus_pending_call_unref) pendingUnref = nullptr;
     decltype(&::dbus_message_iter_init) iterInit = nullptr;
     decltype(&::dbus_message_iter_get_arg_type) iterArgType = nullptr;
     decltype(&::dbus_message_iter_get_element_type) iterElementType = nullptr;
@@ -70,6 +77,13 @@ struct DBus
         get(newMethodCall, "dbus_message_new_method_call");
         get(appendArgs, "dbus_message_append_args");
         get(messageUnref, "dbus_message_unref");
+        get(messageType, "dbus_message_get_type");
+        get(sendWithReply, "dbus_connection_send_with_reply");
+        get(readWriteDispatch, "dbus_connection_read_write_dispatch");
+        get(pendingCompleted, "dbus_pending_call_get_completed");
+        get(pendingCancel, "dbus_pending_call_cancel");
+        get(pendingStealReply, "dbus_pending_call_steal_reply");
+        get(pendingUnref, "dbus_pending_call_unref");
         get(iterInit, "dbus_message_iter_init");
         get(iterArgType, "dbus_message_iter_get_arg_type");
         get(iterElementType, "dbus_message_iter_get_element_type");
@@ -171,25 +185,50 @@ public:
         return names;
     }
 
-    // Reads one property of the player interface; calls `read` with an
-    // iterator on the variant's content. Empty on time-out or error.
-    template <typename Read>
-    void readPlayerProperty(const std::string& player, const char* property, const Deadline& deadline, Read read)
+    // Asks one player for one property of its player interface, with the
+    // time left of the wait. Null when the wait is over or the call failed.
+    DBusPendingCall* askPlayerProperty(const std::string& player, const char* property, const Deadline& deadline)
     {
         const int timeout = deadline.remaining();
         if (timeout <= 0)
-            return;
+            return nullptr;
         DBusMessage* message = m_dbus.newMethodCall(player.c_str(), "/org/mpris/MediaPlayer2",
                                                     "org.freedesktop.DBus.Properties", "Get");
         if (!message)
-            return;
+            return nullptr;
         const char* interface = kPlayerInterface;
-        m_dbus.appendArgs(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID);
-        DBusMessage* reply = send(message, timeout);
+        DBusPendingCall* pending = nullptr;
+        if (!m_dbus.appendArgs(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID)
+            || !m_dbus.sendWithReply(m_connection, message, &pending, timeout))
+            pending = nullptr;
+        m_dbus.messageUnref(message);
+        return pending;
+    }
+
+    // Waits, at most until the wait's end, for an answer asked for above and
+    // calls `read` with an iterator on the property's value. (Blocking on the
+    // pending call would wait its whole time-out again from now.)
+    template <typename Read>
+    void awaitProperty(DBusPendingCall* pending, const Deadline& deadline, Read read)
+    {
+        if (!pending)
+            return;
+        while (!m_dbus.pendingCompleted(pending)) {
+            const int left = deadline.remaining();
+            if (left <= 0 || !m_dbus.readWriteDispatch(m_connection, left))
+                break;
+        }
+        DBusMessage* reply = nullptr;
+        if (m_dbus.pendingCompleted(pending))
+            reply = m_dbus.pendingStealReply(pending);
+        else
+            m_dbus.pendingCancel(pending);
+        m_dbus.pendingUnref(pending);
         if (!reply)
             return;
         DBusMessageIter it;
-        if (m_dbus.iterInit(reply, &it) && m_dbus.iterArgType(&it) == DBUS_TYPE_VARIANT) {
+        if (m_dbus.messageType(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN && m_dbus.iterInit(reply, &it)
+            && m_dbus.iterArgType(&it) == DBUS_TYPE_VARIANT) {
             DBusMessageIter value;
             m_dbus.iterRecurse(&it, &value);
             read(value);
@@ -293,10 +332,14 @@ melodex::NowPlaying readNowPlaying(const DBus& dbus)
     const std::vector<std::string> players = session.playerNames(first);
     if (players.empty())
         return state;
+    // All players are asked at once, so one that hangs costs the others
+    // nothing; every answer still has to come within this wait.
+    std::vector<DBusPendingCall*> asked;
+    for (const std::string& player : players)
+        asked.push_back(session.askPlayerProperty(player, "PlaybackStatus", first));
     std::vector<std::string> statuses(players.size());
     for (std::size_t i = 0; i < players.size(); ++i)
-        session.readPlayerProperty(players[i], "PlaybackStatus", first,
-                                   [&](DBusMessageIter& it) { session.readString(it, statuses[i]); });
+        session.awaitProperty(asked[i], first, [&](DBusMessageIter& it) { session.readString(it, statuses[i]); });
 
     auto firstWith = [&](const char* status) {
         return std::size_t(std::find(statuses.begin(), statuses.end(), status) - statuses.begin());
@@ -310,8 +353,8 @@ melodex::NowPlaying readNowPlaying(const DBus& dbus)
 
     // Wait two: that player's track.
     const Deadline second;
-    session.readPlayerProperty(players[chosen], "Metadata", second,
-                               [&](DBusMessageIter& it) { session.readMetadata(it, state); });
+    session.awaitProperty(session.askPlayerProperty(players[chosen], "Metadata", second), second,
+                          [&](DBusMessageIter& it) { session.readMetadata(it, state); });
     return state;
 }
 

@@ -19,7 +19,7 @@ using pondra::test::LogCapture;
 namespace {
 
 constexpr char category[] = "org.pondra.Pondra.NowPlayingMonitor";
-const QByteArray songByBand = R"({"playing":true,"title":"Song","artist":"Band","album":"Record"})" "\n";
+const QByteArray songByBand = "{\"playing\":true,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Record\"}" "\n";
 
 // Counts the assignments a published value gets after subscribing.
 template <typename T>
@@ -88,25 +88,25 @@ private Q_SLOTS:
         QTest::newRow("answer line with line feed") << songByBand << true << QString();
         QTest::newRow("white space around") << QByteArray(" \t\n" + songByBand + "\r\n ") << true << QString();
         QTest::newRow("other members ignored")
-            << QByteArray(R"({"playing":false,"title":"","artist":"","album":"","app":7})") << true << QString();
-        QTest::newRow("error null") << QByteArray(R"({"playing":true,"title":"a","artist":"b","album":"c","error":null})")
+            << QByteArray("{\"playing\":false,\"title\":\"\",\"artist\":\"\",\"album\":\"\",\"app\":7}") << true << QString();
+        QTest::newRow("error null") << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":null}")
                                     << true << QString();
         QTest::newRow("error text with the members")
-            << QByteArray(R"({"playing":true,"title":"a","artist":"b","album":"c","error":"boom"})") << true
+            << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":\"boom\"}") << true
             << QStringLiteral("boom");
-        QTest::newRow("error line alone") << QByteArray(R"({"error":"Failed to get MediaRemote functions"})" "\n")
+        QTest::newRow("error line alone") << QByteArray("{\"error\":\"Failed to get MediaRemote functions\"}" "\n")
                                           << false << QString();
         QTest::newRow("error of another type")
-            << QByteArray(R"({"playing":true,"title":"a","artist":"b","album":"c","error":1})") << false << QString();
-        QTest::newRow("playing as text") << QByteArray(R"({"playing":"true","title":"a","artist":"b","album":"c"})")
+            << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":1}") << false << QString();
+        QTest::newRow("playing as text") << QByteArray("{\"playing\":\"true\",\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\"}")
                                          << false << QString();
-        QTest::newRow("playing as number") << QByteArray(R"({"playing":1,"title":"a","artist":"b","album":"c"})")
+        QTest::newRow("playing as number") << QByteArray("{\"playing\":1,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\"}")
                                            << false << QString();
-        QTest::newRow("title null") << QByteArray(R"({"playing":true,"title":null,"artist":"b","album":"c"})")
+        QTest::newRow("title null") << QByteArray("{\"playing\":true,\"title\":null,\"artist\":\"b\",\"album\":\"c\"}")
                                     << false << QString();
-        QTest::newRow("artist number") << QByteArray(R"({"playing":true,"title":"a","artist":2,"album":"c"})")
+        QTest::newRow("artist number") << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":2,\"album\":\"c\"}")
                                        << false << QString();
-        QTest::newRow("album missing") << QByteArray(R"({"playing":true,"title":"a","artist":"b"})") << false
+        QTest::newRow("album missing") << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\"}") << false
                                        << QString();
         QTest::newRow("two lines") << QByteArray(songByBand + songByBand) << false << QString();
         QTest::newRow("array") << QByteArray("[" + songByBand + "]") << false << QString();
@@ -158,22 +158,22 @@ private Q_SLOTS:
         const QString bandSong = QStringLiteral("Band - Song");
         QTest::newRow("same line again") << songByBand << false << song << band << true << bandSong << QStringList();
         QTest::newRow("only the album changes")
-            << QByteArray(R"({"playing":true,"title":"Song","artist":"Band","album":"Other"})") << false << song << band
+            << QByteArray("{\"playing\":true,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Other\"}") << false << song << band
             << true << bandSong << QStringList();
-        QTest::newRow("paused") << QByteArray(R"({"playing":false,"title":"Song","artist":"Band","album":"Record"})")
+        QTest::newRow("paused") << QByteArray("{\"playing\":false,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Record\"}")
                                 << true << QString() << QString() << false << QString() << QStringList();
         QTest::newRow("another track")
-            << QByteArray(R"({"playing":true,"title":"Tune","artist":"Choir","album":""})") << true
+            << QByteArray("{\"playing\":true,\"title\":\"Tune\",\"artist\":\"Choir\",\"album\":\"\"}") << true
             << QStringLiteral("Tune") << QStringLiteral("Choir") << true << QStringLiteral("Choir - Tune")
             << QStringList({QStringLiteral("Now Playing: Choir - Tune")});
-        QTest::newRow("no artist") << QByteArray(R"({"playing":true,"title":"Song","artist":"","album":""})") << true
+        QTest::newRow("no artist") << QByteArray("{\"playing\":true,\"title\":\"Song\",\"artist\":\"\",\"album\":\"\"}") << true
                                    << song << QString() << true << song
                                    << QStringList({QStringLiteral("Now Playing:  - Song")});
-        QTest::newRow("no title") << QByteArray(R"({"playing":true,"title":"","artist":"Band","album":""})") << true
+        QTest::newRow("no title") << QByteArray("{\"playing\":true,\"title\":\"\",\"artist\":\"Band\",\"album\":\"\"}") << true
                                   << QString() << band << true << QString() << QStringList();
-        QTest::newRow("error line") << QByteArray(R"({"error":"Failed to load MediaRemote.framework"})" "\n") << false
+        QTest::newRow("error line") << QByteArray("{\"error\":\"Failed to load MediaRemote.framework\"}" "\n") << false
                                     << song << band << true << bandSong << QStringList();
-        QTest::newRow("decoded error") << QByteArray(R"({"playing":false,"title":"","artist":"","album":"","error":"x/y"})")
+        QTest::newRow("decoded error") << QByteArray("{\"playing\":false,\"title\":\"\",\"artist\":\"\",\"album\":\"\",\"error\":\"x/y\"}")
                                        << false << song << band << true << bandSong
                                        << QStringList({QStringLiteral("Helper error: x/y")});
         QTest::newRow("garbage") << QByteArray("\x01\x02 not json") << false << song << band << true << bandSong
