@@ -371,7 +371,7 @@ extern "C" __attribute__((visibility("default"))) void get_now_playing(void)
 {
     // libdbus stays loaded: it keeps process-wide state (its locks) that must
     // not be unmapped under it, and the helper process ends right after this.
-    void* handle = dlopen(MELODEX_DBUS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(MELODEX_DBUS_LIBRARY, RTLD_LAZY | RTLD_LOCAL);
     if (!handle) {
         printLine(kLoadFailedLine);
         return;

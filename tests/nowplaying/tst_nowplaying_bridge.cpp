@@ -3,11 +3,13 @@
 // with mpv-mpris) or scripted fake players.
 
 #include "TestProcesses.h"
+#include "sensing/NowPlayingMonitor.h"
 
 #include <QDBusMessage>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -312,6 +314,30 @@ private Q_SLOTS:
         QCOMPARE(line.value(QLatin1String("title")).toString(), written);
         if (!raw.isEmpty())
             QVERIFY2(output.contains(raw), output.constData());
+    }
+
+    // The monitor as the program builds it: the real interpreter and the
+    // script it finds beside the program in the build tree.
+    void monitorWithTheRealHelper()
+    {
+        const auto script = pondra::defaultNowPlayingScriptPath();
+        QCOMPARE(script.value_or(QString()), QFileInfo(resourceScript()).absoluteFilePath());
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        ManagedProcess fake;
+        QVERIFY(startFake(fake, bus,
+                          players({fakePlayer("a", typed("s", QStringLiteral("Playing")),
+                                              QJsonObject{{QStringLiteral("xesam:title"), typed("s", QStringLiteral("Song"))},
+                                                          {QStringLiteral("xesam:artist"),
+                                                           typed("as", QJsonArray{QStringLiteral("Band")})}})})));
+        const QByteArray previous = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+        pondra::VirtualScheduler scheduler;
+        pondra::NowPlayingMonitor monitor(scheduler);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", previous);
+        QVERIFY(QTest::qWaitFor([&] { return !monitor.isHelperRunning(); }, 10'000));
+        QCOMPARE(monitor.nowPlayingText(), QStringLiteral("Band - Song"));
+        QCOMPARE(monitor.isPlaying.get(), true);
     }
 
     void brokenLibdbus_data()
