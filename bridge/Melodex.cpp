@@ -48,6 +48,7 @@ struct DBus
     decltype(&::dbus_message_get_type) messageType = nullptr;
     decltype(&::dbus_connection_send_with_reply) sendWithReply = nullptr;
     decltype(&::dbus_connection_read_write_dispatch) readWriteDispatch = nullptr;
+    decltype(&::dbus_connection_get_is_authenticated) isAuthenticated = nullptr;
     decltype(&::dbus_pending_call_get_completed) pendingCompleted = nullptr;
     decltype(&::dbus_pending_call_cancel) pendingCancel = nullptr;
     decltype(&::dbus_pending_call_steal_reply) pendingStealReply = nullptr;
@@ -80,6 +81,7 @@ struct DBus
         get(messageType, "dbus_message_get_type");
         get(sendWithReply, "dbus_connection_send_with_reply");
         get(readWriteDispatch, "dbus_connection_read_write_dispatch");
+        get(isAuthenticated, "dbus_connection_get_is_authenticated");
         get(pendingCompleted, "dbus_pending_call_get_completed");
         get(pendingCancel, "dbus_pending_call_cancel");
         get(pendingStealReply, "dbus_pending_call_steal_reply");
@@ -147,6 +149,13 @@ public:
             return false;
         m_dbus.setExitOnDisconnect(m_connection, FALSE);
 
+        // Authenticate before anything is queued: sending flushes, and a
+        // flush waits for the handshake without any time-out.
+        while (!m_dbus.isAuthenticated(m_connection)) {
+            const int left = deadline.remaining();
+            if (left <= 0 || !m_dbus.readWriteDispatch(m_connection, left))
+                return false;
+        }
         DBusMessage* reply = busCall("Hello", deadline);
         if (!reply)
             return false;

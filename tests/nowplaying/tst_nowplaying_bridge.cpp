@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -132,6 +133,18 @@ private Q_SLOTS:
         if (!runtimeDir.isEmpty())
             env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
         QCOMPARE(runHelper(env).output, defaultsLine);
+    }
+
+    // A bus that takes the connection and never says a word costs one wait.
+    void silentBus()
+    {
+        QLocalServer server;
+        QVERIFY(server.listen(m_dir.filePath(QStringLiteral("silent"))));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + server.fullServerName());
+        const HelperRun run = runHelper(env);
+        QCOMPARE(run.output, defaultsLine);
+        QVERIFY2(run.elapsedMs < 3000, QByteArray::number(run.elapsedMs).constData());
     }
 
     void noPlayer()
