@@ -37,6 +37,10 @@ class NowPlayingMonitor final : public QObject
     Q_OBJECT
 
 public:
+    Published<QString> currentTrack;
+    Published<QString> currentArtist;
+    Published<bool> isPlaying{false};
+
     static constexpr auto pollInterval = std::chrono::seconds(5);
     static constexpr auto helperTimeout = std::chrono::seconds(8);
     static constexpr qint64 maxOutputBytes = 64 * 1024;
@@ -46,10 +50,6 @@ public:
                                std::optional<QString> scriptPath = defaultNowPlayingScriptPath(),
                                QObject* parent = nullptr);
     ~NowPlayingMonitor() override;
-
-    Published<QString> currentTrack;
-    Published<QString> currentArtist;
-    Published<bool> isPlaying{false};
 
     /// "Artist - Track", the track alone without an artist, empty without a track.
     QString nowPlayingText() const;
