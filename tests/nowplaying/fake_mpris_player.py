@@ -24,8 +24,8 @@ PLAYER_INTERFACE = "org.mpris.MediaPlayer2.Player"
 OBJECT_PATH = "/org/mpris/MediaPlayer2"
 
 
-def typed(spec):
-    kind, value = spec
+def typed(entry):
+    kind, value = entry
     if kind == "s":
         return dbus.String(value)
     if kind == "as":
@@ -39,10 +39,10 @@ def typed(spec):
     raise ValueError(kind)
 
 
-def property_value(spec):
-    if isinstance(spec, dict):
-        return dbus.Dictionary({k: typed(v) for k, v in spec.items()}, signature="sv")
-    return typed(spec)
+def property_value(entry):
+    if isinstance(entry, dict):
+        return dbus.Dictionary({k: typed(v) for k, v in entry.items()}, signature="sv")
+    return typed(entry)
 
 
 class Player(dbus.service.Object):
