@@ -55,4 +55,4 @@ BENCHMARK(BM_DecodeUsersMessage)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+

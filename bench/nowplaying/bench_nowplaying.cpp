@@ -67,11 +67,3 @@ BENCHMARK(BM_HelperRunOnePlayer)->Unit(benchmark::kMillisecond)->UseRealTime()->
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

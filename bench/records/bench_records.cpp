@@ -100,12 +100,3 @@ BENCHMARK(BM_DecodeUsersMessage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstPhotoRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SecondPhotoRead)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

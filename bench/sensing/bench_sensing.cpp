@@ -109,12 +109,3 @@ BENCHMARK(BM_AudioPollWithDevice)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    // The monitors' change lines would drown the figures.
-    QLoggingCategory::setFilterRules(QStringLiteral("org.pondra.Pondra.*=false"));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
