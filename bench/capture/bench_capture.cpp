@@ -5,7 +5,6 @@
 #include "capture/ImagePipeline.h"
 
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 

@@ -4,7 +4,6 @@
 #include "app/models/RemoteUser.h"
 
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
