@@ -10,7 +10,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPONDRA_FUZZ=ON -DPONDRA_BUILD_TESTS=OFF -DPONDRA_BUILD_BENCH=OFF
 cmake --build build-fuzz -j "$(nproc)" --target pondra_fuzzers
 for fuzzer in build-fuzz/tests/fuzz/fuzz_*; do
-    [ -x "$fuzzer" ] || continue
+    [ -f "$fuzzer" ] && [ -x "$fuzzer" ] || continue
     name=$(basename "$fuzzer")
     corpus=$(mktemp -d)
     cp tests/fuzz/corpus/"${name#fuzz_}"/* "$corpus"/ 2>/dev/null || true
