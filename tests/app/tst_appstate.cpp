@@ -80,8 +80,10 @@ struct Rig
     /// What the stub now-playing helper prints.
     QString nowPlayingFile = home.path() + QStringLiteral("/now-playing.json");
     std::unique_ptr<AppState> app;
+    /// Requests answered, requests looked at, and the steps pending after the last settling round.
     int answered = 0;
     int seen = 0;
+    int pendingAfterLastRound = -1;
 
     Rig()
     {
@@ -183,8 +185,6 @@ struct Rig
         scheduler.advance(1500ms);
         QTRY_VERIFY(!app->cameraCapture().isCapturing());
     }
-
-    int pendingAfterLastRound = -1;
 };
 
 bool present(const QJsonObject& record) { return record.value(QStringLiteral("isPondra")).toBool(); }
@@ -341,9 +341,12 @@ void TestAppState::trackChangeForcesOnlyWhenShown()
     rig.build(true);
     AppState& app = *rig.app;
     QCOMPARE(app.nowPlayingMonitor().currentTrack.get(), QStringLiteral("First"));
-    if (includeNowPlaying)
-        app.setIncludeNowPlaying(true);
     rig.newUploads();
+    if (includeNowPlaying) {
+        // Turning it on sends one record (forced), though nothing shown changed.
+        app.setIncludeNowPlaying(true);
+        QCOMPARE(rig.newUploads().size(), 1);
+    }
 
     // Away, so the record carries neither the track nor the playing flag: it
     // is unchanged, and only a forced request sends it.

@@ -67,11 +67,8 @@ void TestAppStateEndToEnd::serverFollowsTheFakesAndTeammatesComeBack()
     backends.idleSource = std::move(idleSource);
     auto camera = std::make_unique<FakeCameraBackend>(scheduler);
     camera->list = {{QStringLiteral("cam-1"), QStringLiteral("Built-in Camera")}};
-    QImage still(1280, 720, QImage::Format_RGB32);
-    for (int y = 0; y < still.height(); ++y) {
-        for (int x = 0; x < still.width(); ++x)
-            still.setPixel(x, y, qRgb(30, (x * 7) % 256, (y * 13) % 256));
-    }
+    const QImage still(test::testDataPath(QStringLiteral("grace_hopper.jpg")));
+    QVERIFY(!still.isNull());
     camera->stillPhotos = {still};
     backends.camera = std::move(camera);
     backends.faces = faces;
