@@ -1,0 +1,548 @@
+// The application state wired to fakes of every backend, on virtual time:
+// what reaches the server (as update requests) when the monitors, the camera
+// and the session change, and what the state mirrors for the views.
+#include "app/AppState.h"
+#include "platform/audio/FakeAudioDeviceSource.h"
+#include "platform/camera/FakeCameraBackend.h"
+#include "platform/idle/FakeIdleSource.h"
+#include "platform/meeting/FakeMeetingSignals.h"
+#include "platform/notify/FakeNotifier.h"
+#include "platform/session/FakeSessionEvents.h"
+#include "platform/sound/FakeSoundPlayer.h"
+#include "platform/urlopener/FakeUrlOpener.h"
+#include "platform/websocket/FakeWebSocket.h"
+#include "tests/net/FakeHttpClient.h"
+
+#include "TestEnvironment.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace pondra;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A photo with detail, so that its pixelated copy differs from it.
+QImage frame(int shade)
+{
+    QImage image(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(shade, (x * 7) % 256, (y * 13) % 256));
+    }
+    return image;
+}
+
+QByteArray nowPlayingLine(bool playing, const QString& title, const QString& artist)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("playing"), playing},
+                                     {QStringLiteral("title"), title},
+                                     {QStringLiteral("artist"), artist},
+                                     {QStringLiteral("album"), QString()}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QString text(const QJsonObject& message)
+{
+    return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
+QString ringMessage(const QString& to)
+{
+    return text({{QStringLiteral("type"), QStringLiteral("ring")},
+                 {QStringLiteral("from"), QStringLiteral("Bo")},
+                 {QStringLiteral("to"), to},
+                 {QStringLiteral("url"), QStringLiteral("https://meet.example.com/x")}});
+}
+
+/// The state with fakes behind every service. The user is "Ana" of team "Blue".
+struct Rig
+{
+    test::ScopedXdgHome home;
+    VirtualScheduler scheduler;
+    std::shared_ptr<SettingsStore> store = std::make_shared<SettingsStore>();
+    std::shared_ptr<FakeNotifier> notifier = std::make_shared<FakeNotifier>();
+    std::shared_ptr<FakeFaceAnalyser> faces = std::make_shared<FakeFaceAnalyser>();
+    std::shared_ptr<FakeAudioDeviceSource> audio = std::make_shared<FakeAudioDeviceSource>();
+    std::shared_ptr<FakeMeetingSignals> meeting = std::make_shared<FakeMeetingSignals>();
+    std::shared_ptr<test::FakeHttpClient> http = std::make_shared<test::FakeHttpClient>();
+    std::shared_ptr<FakeWebSocketFactory> sockets = std::make_shared<FakeWebSocketFactory>();
+    std::shared_ptr<FakePathMonitor> path = std::make_shared<FakePathMonitor>();
+    FakeSoundPlayer sound;
+    FakeUrlOpener opener;
+    FakeIdleSource* idle = nullptr;
+    FakeCameraBackend* camera = nullptr;
+    FakeSessionEvents* session = nullptr;
+    QString awayFolder = home.path() + QStringLiteral("/away");
+    /// What the stub now-playing helper prints.
+    QString nowPlayingFile = home.path() + QStringLiteral("/now-playing.json");
+    std::unique_ptr<AppState> app;
+    /// Requests answered, requests looked at, and the steps pending after the last settling round.
+    int answered = 0;
+    int seen = 0;
+    int pendingAfterLastRound = -1;
+
+    Rig()
+    {
+        store->setText(QStringLiteral("userName"), QStringLiteral("Ana"));
+        store->setText(QStringLiteral("teamName"), QStringLiteral("Blue"));
+        faces->quality = [](const QImage&) { return 0.9f; };
+        setNowPlaying(false, {}, {});
+    }
+
+    void setNowPlaying(bool playing, const QString& title, const QString& artist)
+    {
+        QFile file(nowPlayingFile);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(nowPlayingLine(playing, title, artist));
+    }
+
+    /// `withPlayer` false: no helper script at all.
+    void build(bool withPlayer = false)
+    {
+        AppBackends backends;
+        backends.scheduler = &scheduler;
+        backends.settings = store;
+        backends.notifier = notifier;
+        auto idleSource = std::make_unique<FakeIdleSource>();
+        idleSource->reading = 0.0;
+        idle = idleSource.get();
+        backends.idleSource = std::move(idleSource);
+        auto cameraBackend = std::make_unique<FakeCameraBackend>(scheduler);
+        cameraBackend->list = {{QStringLiteral("cam-1"), QStringLiteral("Built-in Camera")}};
+        camera = cameraBackend.get();
+        backends.camera = std::move(cameraBackend);
+        backends.faces = faces;
+        backends.awayPhotoFolder = awayFolder;
+        backends.audio = audio;
+        backends.meeting = meeting;
+        backends.nowPlayingInterpreter = QStringLiteral("/bin/sh");
+        if (withPlayer) {
+            const QString script = home.path() + QStringLiteral("/now-playing.sh");
+            QFile file(script);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("cat \"" + nowPlayingFile.toUtf8() + "\"\n");
+            backends.nowPlayingScript = script;
+        } else {
+            backends.nowPlayingScript = home.path() + QStringLiteral("/no-such-helper.sh");
+            QTest::ignoreMessage(QtCriticalMsg, qPrintable(QStringLiteral("MediaRemote helper not found at: ")
+                                                           + *backends.nowPlayingScript));
+        }
+        auto events = std::make_unique<FakeSessionEvents>();
+        session = events.get();
+        backends.sessionEvents = std::move(events);
+        backends.network = {http, sockets, path, &scheduler};
+        backends.rings = {http.get(), &sound, &opener, &scheduler};
+        app = std::make_unique<AppState>(std::move(backends));
+        if (withPlayer)
+            QTRY_VERIFY(!app->nowPlayingMonitor().isHelperRunning());
+    }
+
+    static bool isUpdate(const test::FakeHttpClient::Request& r)
+    {
+        return r.method == "POST" && r.url.path() == QLatin1String("/pondra/update");
+    }
+
+    /// Runs what is due now and answers every upload, until nothing new comes.
+    void settle()
+    {
+        for (int round = 0; round < 10; ++round) {
+            scheduler.runPending();
+            auto& requests = http->requests();
+            if (answered == requests.size() && scheduler.pendingCount() == pendingAfterLastRound)
+                return;
+            pendingAfterLastRound = scheduler.pendingCount();
+            for (; answered < requests.size(); ++answered) {
+                if (isUpdate(requests[answered]))
+                    http->answer(answered, 200, "{\"ok\":true}");
+            }
+        }
+    }
+
+    /// The records uploaded since the last call.
+    QList<QJsonObject> newUploads()
+    {
+        settle();
+        QList<QJsonObject> out;
+        const auto& requests = http->requests();
+        for (; seen < requests.size(); ++seen) {
+            if (isUpdate(requests[seen]))
+                out << QJsonDocument::fromJson(requests[seen].body).object();
+        }
+        return out;
+    }
+
+    /// A whole capture run (burst, one good frame); the user is present after it.
+    void capture(bool manual = false)
+    {
+        app->cameraCapture().capturePondra(manual);
+        scheduler.advance(500ms);
+        QVERIFY(camera->lastSession);
+        camera->lastSession->deliverFrame(frame(40 + camera->sessionsOpened));
+        scheduler.advance(1500ms);
+        QTRY_VERIFY(!app->cameraCapture().isCapturing());
+    }
+};
+
+bool present(const QJsonObject& record) { return record.value(QStringLiteral("isPondra")).toBool(); }
+QString band(const QJsonObject& record) { return record.value(QStringLiteral("idleState")).toString(); }
+QJsonValue photo(const QJsonObject& record) { return record.value(QStringLiteral("photo")); }
+
+} // namespace
+
+class TestAppState final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void freshStartUploadsOnce_data();
+    void freshStartUploadsOnce();
+    void reachingIdleSendsAway_data();
+    void reachingIdleSendsAway();
+    void trackChangeForcesOnlyWhenShown_data();
+    void trackChangeForcesOnlyWhenShown();
+    void newPhotoAlwaysForces();
+    void screenLock_data();
+    void screenLock();
+    void wakeReconnectsThenChecksStaleness();
+    void ringPlaysSoundBeforeShowing();
+    void mirrorsFollowTheirSources();
+};
+
+void TestAppState::freshStartUploadsOnce_data()
+{
+    QTest::addColumn<bool>("cachedPhoto");
+    QTest::addColumn<bool>("staleStatus");
+    QTest::newRow("nothing stored") << false << false;
+    // Loaded while the capture service is made: not a new photo.
+    QTest::addRow("cached away photo") << true << false;
+    // Cleared during construction, before the services are connected.
+    QTest::addRow("status from yesterday") << false << true;
+}
+
+void TestAppState::freshStartUploadsOnce()
+{
+    QFETCH(bool, cachedPhoto);
+    QFETCH(bool, staleStatus);
+    Rig rig;
+    if (cachedPhoto) {
+        QVERIFY(QDir().mkpath(rig.awayFolder));
+        QVERIFY(frame(90).save(rig.awayFolder + QStringLiteral("/away-photo.jpg"), "JPG"));
+    }
+    if (staleStatus) {
+        rig.store->setText(QStringLiteral("userStatus"), QStringLiteral("Lunch"));
+        rig.store->setDate(QStringLiteral("userStatusUpdatedAt"), rig.scheduler.now().addDays(-1));
+    }
+    rig.build();
+    AppState& app = *rig.app;
+
+    // Nothing is built during construction; the keep-alive already runs and
+    // the first socket is opening, not yet answered.
+    QCOMPARE(rig.http->count("POST"), 0);
+    QVERIFY(app.networkClient().isKeepAliveRunning());
+    QCOMPARE(rig.sockets->count(), 1);
+    QVERIFY(rig.sockets->latest()->isOpened());
+    QVERIFY(!app.isConnected.get());
+    QCOMPARE(bool(app.cameraCapture().capturedImage.get()), cachedPhoto);
+    QCOMPARE(rig.notifier->posted().size(), staleStatus ? 1 : 0);
+    QCOMPARE(app.userStatus().get(), QString());
+
+    // The start requests upload one record; the connection's own resync
+    // (forced) sends the same record once more.
+    const QList<QJsonObject> uploads = rig.newUploads();
+    QCOMPARE(uploads.size(), 2);
+    for (QJsonObject record : uploads) {
+        QCOMPARE(record.value(QStringLiteral("id")).toString(), app.userId());
+        QCOMPARE(record.value(QStringLiteral("name")).toString(), QStringLiteral("Ana"));
+        QCOMPARE(record.value(QStringLiteral("team")).toString(), QStringLiteral("Blue"));
+        QVERIFY(!present(record));
+        QCOMPARE(band(record), QStringLiteral("idle"));
+        QCOMPARE(record.value(QStringLiteral("status")).toString(), QString());
+        QCOMPARE(photo(record).isString(), cachedPhoto);
+    }
+    QCOMPARE(uploads[0], uploads[1]);
+
+    // The keep-alive resends the record a minute after it started.
+    rig.scheduler.advance(59s);
+    QCOMPARE(rig.newUploads().size(), 0);
+    rig.scheduler.advance(1s);
+    QCOMPARE(rig.newUploads().size(), 1);
+}
+
+void TestAppState::reachingIdleSendsAway_data()
+{
+    QTest::addColumn<bool>("presentBefore");
+    QTest::newRow("present") << true;
+    QTest::newRow("away") << false;
+}
+
+void TestAppState::reachingIdleSendsAway()
+{
+    QFETCH(bool, presentBefore);
+    Rig rig;
+    rig.build();
+    AppState& app = *rig.app;
+    rig.capture();
+    QVERIFY(app.cameraCapture().isPondraMode.get());
+    if (!presentBefore)
+        app.cameraCapture().resetPondra();
+    const QJsonValue photoBefore = rig.newUploads().last().value(QStringLiteral("photo"));
+    QVERIFY(photoBefore.isString());
+
+    rig.idle->reading = 1799.0;
+    rig.scheduler.advance(1s);
+    const QList<QJsonObject> semiIdle = rig.newUploads();
+    QCOMPARE(semiIdle.size(), presentBefore ? 1 : 0);
+    if (presentBefore)
+        QCOMPARE(band(semiIdle[0]), QStringLiteral("semiIdle"));
+
+    // Present: the user is sent away, so no record ever says "present and
+    // idle", and the pixelated photo goes out.
+    rig.idle->reading = 1800.0;
+    rig.scheduler.advance(1s);
+    QVERIFY(!app.cameraCapture().isPondraMode.get());
+    const QList<QJsonObject> idle = rig.newUploads();
+    if (presentBefore) {
+        QVERIFY(!idle.isEmpty());
+        for (const QJsonObject& record : idle) {
+            QVERIFY(!present(record));
+            QCOMPARE(band(record), QStringLiteral("idle"));
+            QVERIFY(photo(record).isString());
+            QVERIFY(photo(record) != photoBefore);
+        }
+    } else {
+        // Away already: the unchanged record is not sent again.
+        QCOMPARE(idle.size(), 0);
+    }
+
+    // Still idle while coming back: the band did not change, so nothing sends
+    // the user away again.
+    rig.capture(true);
+    rig.scheduler.advance(5s);
+    QVERIFY(app.cameraCapture().isPondraMode.get());
+    QVERIFY(present(rig.newUploads().last()));
+}
+
+void TestAppState::trackChangeForcesOnlyWhenShown_data()
+{
+    QTest::addColumn<bool>("includeNowPlaying");
+    QTest::newRow("off") << false;
+    QTest::newRow("on") << true;
+}
+
+void TestAppState::trackChangeForcesOnlyWhenShown()
+{
+    QFETCH(bool, includeNowPlaying);
+    Rig rig;
+    rig.setNowPlaying(true, QStringLiteral("First"), QStringLiteral("Band"));
+    rig.build(true);
+    AppState& app = *rig.app;
+    QCOMPARE(app.nowPlayingMonitor().currentTrack.get(), QStringLiteral("First"));
+    rig.newUploads();
+    if (includeNowPlaying) {
+        // Turning it on sends one record (forced), though nothing shown changed.
+        app.setIncludeNowPlaying(true);
+        QCOMPARE(rig.newUploads().size(), 1);
+    }
+
+    // Away, so the record carries neither the track nor the playing flag: it
+    // is unchanged, and only a forced request sends it.
+    rig.setNowPlaying(true, QStringLiteral("Second"), QStringLiteral("Band"));
+    rig.scheduler.advance(NowPlayingMonitor::pollInterval);
+    QTRY_COMPARE(app.nowPlayingMonitor().currentTrack.get(), QStringLiteral("Second"));
+    const QList<QJsonObject> uploads = rig.newUploads();
+    QCOMPARE(uploads.size(), includeNowPlaying ? 1 : 0);
+    if (includeNowPlaying)
+        QCOMPARE(uploads[0].value(QStringLiteral("status")).toString(), QString());
+}
+
+void TestAppState::newPhotoAlwaysForces()
+{
+    Rig rig;
+    rig.build();
+    rig.capture();
+    const QList<QJsonObject> first = rig.newUploads();
+    QVERIFY(!first.isEmpty());
+    QVERIFY(present(first.last()));
+
+    // Presence stays on and the record only knows "has a photo": the new photo
+    // goes out because the request is forced.
+    rig.capture(true);
+    const QList<QJsonObject> second = rig.newUploads();
+    QCOMPARE(second.size(), 1);
+    QVERIFY(present(second[0]));
+    QVERIFY(photo(second[0]).isString());
+    QVERIFY(photo(second[0]) != photo(first.last()));
+}
+
+void TestAppState::screenLock_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("sentAway");
+    QTest::newRow("present") << QStringLiteral("present") << true;
+    QTest::newRow("away") << QStringLiteral("away") << false;
+    // The run started while away must not bring the user back.
+    QTest::newRow("capture run from away") << QStringLiteral("capturing") << false;
+}
+
+void TestAppState::screenLock()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, sentAway);
+    Rig rig;
+    rig.build();
+    AppState& app = *rig.app;
+    CameraCapture& capture = app.cameraCapture();
+    if (before == QLatin1String("present"))
+        rig.capture();
+    rig.newUploads();
+
+    if (before == QLatin1String("capturing")) {
+        capture.capturePondra(false);
+        rig.scheduler.advance(500ms);
+        rig.camera->lastSession->deliverFrame(frame(70));
+        QVERIFY(capture.isCapturing());
+    }
+    rig.session->lock();
+    rig.scheduler.runPending();
+    QVERIFY(app.isScreenLocked.get());
+    QVERIFY(!capture.isPondraMode.get());
+    rig.scheduler.advance(1500ms);
+    QTRY_VERIFY(!capture.isCapturing());
+    QVERIFY(!capture.isPondraMode.get());
+
+    const QList<QJsonObject> uploads = rig.newUploads();
+    QCOMPARE(!uploads.isEmpty(), sentAway);
+    for (const QJsonObject& record : uploads)
+        QVERIFY(!present(record));
+
+    rig.session->unlock();
+    rig.scheduler.runPending();
+    QVERIFY(!app.isScreenLocked.get());
+    QVERIFY(!capture.isPondraMode.get());
+}
+
+void TestAppState::wakeReconnectsThenChecksStaleness()
+{
+    Rig rig;
+    rig.build();
+    AppState& app = *rig.app;
+    app.setUserStatus(QStringLiteral("Lunch"));
+    rig.newUploads();
+    const std::shared_ptr<FakeWebSocket> first = rig.sockets->latest();
+
+    // The next morning the machine wakes: the status clearing must find the
+    // old socket already closed by the reconnect.
+    rig.scheduler.setNow(rig.scheduler.now().addDays(1));
+    std::optional<std::optional<int>> closeCodeWhenCleared;
+    const Subscription watch = app.userStatus().subscribe(&app, [&](const QString& status) {
+        if (status.isEmpty())
+            closeCodeWhenCleared = first->closeCode();
+    });
+    rig.session->wake();
+    rig.scheduler.runPending();
+    QVERIFY(closeCodeWhenCleared);
+    QCOMPARE(*closeCodeWhenCleared, std::optional<int>(NetworkClient::goingAwayCloseCode));
+    QCOMPARE(rig.notifier->posted().size(), 1);
+    QCOMPARE(rig.notifier->posted()[0].title, QStringLiteral("Status Cleared Overnight"));
+    QCOMPARE(rig.newUploads().last().value(QStringLiteral("status")).toString(), QString());
+
+    rig.scheduler.advance(NetworkClient::forcedReconnectDelay);
+    QCOMPARE(rig.sockets->count(), 2);
+    QVERIFY(rig.sockets->latest()->isOpened());
+}
+
+void TestAppState::ringPlaysSoundBeforeShowing()
+{
+    Rig rig;
+    rig.build();
+    AppState& app = *rig.app;
+    QStringList playedWhenShown;
+    bool shown = false;
+    const Subscription watch = app.incomingRing.subscribe(&app, [&](const std::optional<IncomingRing>& ring) {
+        if (ring) {
+            shown = true;
+            playedWhenShown = rig.sound.played;
+        }
+    });
+    QVERIFY(rig.sockets->latest()->deliverText(ringMessage(QStringLiteral("Ana"))));
+    QVERIFY(shown);
+    QCOMPARE(playedWhenShown, QStringList{QString::fromLatin1(RingManager::ringSoundName)});
+    QCOMPARE(app.incomingRing.get()->from, QStringLiteral("Bo"));
+
+    // A ring for someone else is neither played nor shown.
+    app.dismissRing(app.incomingRing.get()->id, false);
+    rig.sound.played.clear();
+    QVERIFY(rig.sockets->latest()->deliverText(ringMessage(QStringLiteral("Cy"))));
+    QVERIFY(rig.sound.played.isEmpty());
+    QVERIFY(!app.incomingRing.get());
+}
+
+void TestAppState::mirrorsFollowTheirSources()
+{
+    Rig rig;
+    rig.build();
+    AppState& app = *rig.app;
+    NetworkClient& net = app.networkClient();
+    RingManager& rings = app.ringManager();
+    QSignalSpy changed(&app, &AppState::changed);
+    const auto allMirrored = [&] {
+        return app.remoteUsers.get() == net.remoteUsers.get() && app.availableTeams.get() == net.availableTeams.get()
+            && app.isConnected.get() == net.isConnected.get()
+            && app.isScreenLocked.get() == app.systemEventObserver().isScreenLocked.get()
+            && app.waitingForResponse.get() == rings.waitingForResponse.get()
+            && bool(app.incomingRing.get()) == bool(rings.incomingRing.get())
+            && (!app.incomingRing.get() || app.incomingRing.get()->id == rings.incomingRing.get()->id);
+    };
+    QVERIFY(allMirrored());
+    QCOMPARE(app.availableTeams.get(), QStringList{QStringLiteral("Default")});
+
+    // A users message: connected, and the teammates arrive.
+    const QJsonObject bo{{QStringLiteral("id"), QStringLiteral("B2")},      {QStringLiteral("name"), QStringLiteral("Bo")},
+                         {QStringLiteral("team"), QStringLiteral("Blue")},  {QStringLiteral("isPondra"), true},
+                         {QStringLiteral("isIdle"), false},                 {QStringLiteral("idleState"), QStringLiteral("active")},
+                         {QStringLiteral("idleSeconds"), 3},                {QStringLiteral("lastUpdate"), QStringLiteral("2026-01-05T11:59:00Z")}};
+    QVERIFY(rig.sockets->latest()->deliverText(
+        text({{QStringLiteral("type"), QStringLiteral("users")}, {QStringLiteral("data"), QJsonArray{bo}}})));
+    QVERIFY(app.isConnected.get());
+    QCOMPARE(app.remoteUsers.get().size(), 1);
+    QCOMPARE(app.remoteUsers.get()[0].name, QStringLiteral("Bo"));
+    QVERIFY(allMirrored());
+
+    // The team list the connection fetched when it connected.
+    rig.settle();
+    int teamsRequest = -1;
+    for (int i = 0; i < rig.http->requests().size(); ++i) {
+        if (rig.http->requests()[i].url.path() == QLatin1String("/pondra/teams"))
+            teamsRequest = i;
+    }
+    QVERIFY(teamsRequest >= 0);
+    rig.http->answer(teamsRequest, 200, "[\"Blue\",\"Red\"]");
+    QCOMPARE(app.availableTeams.get(), (QStringList{QStringLiteral("Blue"), QStringLiteral("Red")}));
+    QVERIFY(allMirrored());
+
+    // Ringing out shows the waiting text; a ring in is shown.
+    app.sendRing(QStringLiteral("Bo"));
+    QVERIFY(app.waitingForResponse.get());
+    QVERIFY(rig.sockets->latest()->deliverText(ringMessage(QStringLiteral("Ana"))));
+    QVERIFY(app.incomingRing.get());
+    QVERIFY(allMirrored());
+
+    rig.session->lock();
+    rig.scheduler.runPending();
+    QVERIFY(app.isScreenLocked.get());
+    QVERIFY(allMirrored());
+
+    // A failed receive: not connected any more.
+    QTest::ignoreMessage(QtCriticalMsg, "WebSocket receive error: reset by peer");
+    QVERIFY(rig.sockets->latest()->failReceive(QStringLiteral("reset by peer")));
+    QVERIFY(!app.isConnected.get());
+    QVERIFY(allMirrored());
+    QVERIFY(changed.count() >= 6);
+}
+
+QTEST_GUILESS_MAIN(TestAppState)
+#include "tst_appstate.moc"
