@@ -274,7 +274,15 @@ bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
             return false; // no capture node on the machine: no process can hold one
     }
     const std::vector<QByteArray>* known = m_devRoot.isEmpty() ? nullptr : &captureNames;
-    return std::any_of(pids.begin(), pids.end(), [&](qint64 pid) { return holdsVideoNode(pid, known); });
+    // During a call the same process holds the camera look after look: ask it first.
+    if (m_lastHolder && std::find(pids.begin(), pids.end(), *m_lastHolder) != pids.end() && holdsVideoNode(*m_lastHolder, known))
+        return true;
+    m_lastHolder.reset();
+    const auto holder = std::find_if(pids.begin(), pids.end(), [&](qint64 pid) { return holdsVideoNode(pid, known); });
+    if (holder == pids.end())
+        return false;
+    m_lastHolder = *holder;
+    return true;
 }
 
 std::vector<RunningApplication> ProcScanner::runningApplications(const std::vector<qint64>& pids)

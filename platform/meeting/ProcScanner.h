@@ -58,6 +58,7 @@ private:
     CaptureNodeCheck m_isCaptureNode;
     QByteArray m_devRoot;
     mutable int m_rootFd = -1;
+    std::optional<qint64> m_lastHolder;
     std::mutex m_cacheMutex;
     std::map<QByteArray, bool> m_captureCache;
     // When each own process was last seen to start (the ctime of its /proc
