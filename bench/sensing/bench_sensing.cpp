@@ -30,7 +30,8 @@ public:
 };
 
 // 500 processes with a dozen descriptors each, a few sandboxed, one holding
-// a metadata video node (asked once, then cached), no camera in use.
+// a metadata video node (asked once, then cached) and one late in the list
+// holding the camera: the descriptor scan reads nearly every process.
 test::FakeProcTree& busyProcTree()
 {
     static const std::unique_ptr<test::FakeProcTree> tree = [] {
@@ -41,6 +42,8 @@ test::FakeProcTree& busyProcTree()
                             "/dev/dri/renderD128", "/tmp/y", "anon_inode:[eventpoll]"};
             if (i == 250)
                 fds << "/dev/video1";
+            if (i == processCount - 20)
+                fds << "/dev/video0";
             test::FakeProcTree::Process p(1000 + i);
             p.withExe(QStringLiteral("/usr/bin/program%1").arg(i)).withFds(fds);
             if (i % 100 == 0)
@@ -52,14 +55,68 @@ test::FakeProcTree& busyProcTree()
     return *tree;
 }
 
-void BM_MeetingLookOver500Processes(benchmark::State& state)
+// A /dev with the given video nodes among a few other devices.
+std::unique_ptr<QTemporaryDir> devTree(const QStringList& videoNodes)
 {
-    LinuxMeetingSignals meetingSignals(std::make_shared<FakeAudioDeviceSource>(), busyProcTree().root(),
-                                       [](const QByteArray&) { return false; }, std::make_shared<NoWindow>());
+    auto dir = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/fakedev-XXXXXX"));
+    for (const QString& name : QStringList{"null", "zero", "tty0", "snd", "dri"} + videoNodes) {
+        QFile file(dir->path() + QLatin1Char('/') + name);
+        if (!file.open(QIODevice::WriteOnly))
+            return dir;
+    }
+    return dir;
+}
+
+// video0 and video2 capture, video1 is video0's metadata node.
+bool fakeCaptureCheck(const QByteArray& node)
+{
+    return node.endsWith("/video0") || node.endsWith("/video2");
+}
+
+void meetingLook(benchmark::State& state, const std::optional<QByteArray>& devRoot, bool cameraInUse)
+{
+    LinuxMeetingSignals meetingSignals(std::make_shared<FakeAudioDeviceSource>(), busyProcTree().root(), fakeCaptureCheck,
+                                       std::make_shared<NoWindow>(), devRoot);
+    if (meetingSignals.collectNow().isCameraInUse != cameraInUse) {
+        state.SkipWithError("the fake tree does not show what this case expects");
+        return;
+    }
     for (auto _ : state)
         benchmark::DoNotOptimize(meetingSignals.collectNow());
 }
-BENCHMARK(BM_MeetingLookOver500Processes)->Unit(benchmark::kMillisecond);
+
+// The worst case: a capture node on the machine that no process holds, so
+// every look reads every descriptor of every process.
+void BM_MeetingLookOver500ProcessesCameraFree(benchmark::State& state)
+{
+    const auto dev = devTree({"video1", "video2"});
+    meetingLook(state, QFile::encodeName(dev->path()), false);
+}
+BENCHMARK(BM_MeetingLookOver500ProcessesCameraFree)->Unit(benchmark::kMillisecond);
+
+// A call: the camera held by a process late in the list. The first look
+// scans up to it (as long as the case above); later looks ask it first.
+void BM_MeetingLookOver500ProcessesCameraHeldLate(benchmark::State& state)
+{
+    const auto dev = devTree({"video0", "video1"});
+    meetingLook(state, QFile::encodeName(dev->path()), true);
+}
+BENCHMARK(BM_MeetingLookOver500ProcessesCameraHeldLate)->Unit(benchmark::kMillisecond);
+
+// No capture node on the machine (only a metadata node): no descriptor is read.
+void BM_MeetingLookOver500ProcessesNoCaptureNode(benchmark::State& state)
+{
+    const auto dev = devTree({"video1"});
+    meetingLook(state, QFile::encodeName(dev->path()), false);
+}
+BENCHMARK(BM_MeetingLookOver500ProcessesNoCaptureNode)->Unit(benchmark::kMillisecond);
+
+// The machine's nodes unknown: every /dev/video* descriptor is asked about.
+void BM_MeetingLookOver500ProcessesNodesUnknown(benchmark::State& state)
+{
+    meetingLook(state, QByteArray(), true);
+}
+BENCHMARK(BM_MeetingLookOver500ProcessesNodesUnknown)->Unit(benchmark::kMillisecond);
 
 void BM_MeetingLookOverThisMachine(benchmark::State& state)
 {
@@ -73,8 +130,8 @@ BENCHMARK(BM_MeetingLookOverThisMachine)->Unit(benchmark::kMillisecond);
 
 void BM_MeetingVerdictOnMainThread(benchmark::State& state)
 {
-    LinuxMeetingSignals real(std::make_shared<FakeAudioDeviceSource>(), busyProcTree().root(),
-                             [](const QByteArray&) { return false; }, std::make_shared<NoWindow>());
+    LinuxMeetingSignals real(std::make_shared<FakeAudioDeviceSource>(), busyProcTree().root(), fakeCaptureCheck,
+                             std::make_shared<NoWindow>());
     auto fake = std::make_shared<FakeMeetingSignals>();
     fake->evidence = real.collectNow();
     fake->evidence.isMicInUse = true;

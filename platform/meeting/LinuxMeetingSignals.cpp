@@ -20,8 +20,10 @@ bool matchesWindowClass(const RunningApplication& app, const QString& windowClas
 } // namespace
 
 LinuxMeetingSignals::LinuxMeetingSignals(std::shared_ptr<AudioDeviceSource> audio, QByteArray procRoot,
-                                         CaptureNodeCheck isCaptureNode, std::shared_ptr<ActiveWindowSource> windows)
-    : m_audio(std::move(audio)), m_proc(std::move(procRoot), std::move(isCaptureNode)), m_windows(std::move(windows))
+                                         CaptureNodeCheck isCaptureNode, std::shared_ptr<ActiveWindowSource> windows,
+                                         std::optional<QByteArray> devRoot)
+    : m_audio(std::move(audio)), m_proc(std::move(procRoot), std::move(isCaptureNode), std::move(devRoot)),
+      m_windows(std::move(windows))
 {
     m_worker.setMaxThreadCount(1);
 }

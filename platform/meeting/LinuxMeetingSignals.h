@@ -18,7 +18,8 @@ class LinuxMeetingSignals final : public MeetingSignals
 public:
     explicit LinuxMeetingSignals(std::shared_ptr<AudioDeviceSource> audio,
                                  QByteArray procRoot = "/proc", CaptureNodeCheck isCaptureNode = isV4l2CaptureNode,
-                                 std::shared_ptr<ActiveWindowSource> windows = std::make_shared<X11ActiveWindowSource>());
+                                 std::shared_ptr<ActiveWindowSource> windows = std::make_shared<X11ActiveWindowSource>(),
+                                 std::optional<QByteArray> devRoot = std::nullopt);
     ~LinuxMeetingSignals() override;
 
     MeetingEvidence collectNow() override;

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <sys/syscall.h>
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace pondra {
@@ -20,12 +22,6 @@ class Dir final
 {
 public:
     explicit Dir(const QByteArray& path) : m_dir(opendir(path.constData())) {}
-    Dir(int parentFd, const char* name)
-    {
-        const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0 && !(m_dir = fdopendir(fd)))
-            close(fd);
-    }
     ~Dir()
     {
         if (m_dir)
@@ -41,6 +37,43 @@ private:
     DIR* m_dir = nullptr;
 };
 
+class Fd final
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The entries of a directory fd, read in large batches into a buffer on the
+// stack: a fd folder is read once per process per look, and readdir would
+// allocate a buffer each time.
+template <typename Fn>
+void forEachEntry(int dirFd, Fn&& fn)
+{
+    alignas(8) char buffer[16 * 1024];
+    for (;;) {
+        const long n = syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        for (long at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            if (entry->d_name[0] != '.' && fn(entry->d_name))
+                return;
+        }
+    }
+}
+
 bool parsePid(const char* name, qint64* pid)
 {
     if (!*name)
@@ -55,6 +88,13 @@ bool parsePid(const char* name, qint64* pid)
     return true;
 }
 
+// "<pid>/<leaf>" in `out`, for calls relative to the /proc folder.
+const char* pidPath(char (&out)[64], qint64 pid, const char* leaf)
+{
+    std::snprintf(out, sizeof out, "%lld/%s", static_cast<long long>(pid), leaf);
+    return out;
+}
+
 QByteArray readLink(int dirFd, const char* name)
 {
     char buffer[512];
@@ -62,9 +102,9 @@ QByteArray readLink(int dirFd, const char* name)
     return n > 0 ? QByteArray(buffer, int(n)) : QByteArray();
 }
 
-QByteArray readSmallFile(const QByteArray& path)
+QByteArray readSmallFile(int dirFd, const char* name)
 {
-    const int fd = open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openat(dirFd, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
     QByteArray content;
@@ -76,21 +116,18 @@ QByteArray readSmallFile(const QByteArray& path)
     return content;
 }
 
-QString executableBaseName(const QByteArray& pidDir, QByteArray exe)
+QString executableBaseName(QByteArray exe)
 {
     if (exe.endsWith(" (deleted)"))
         exe.chop(int(std::strlen(" (deleted)")));
-    if (!exe.isEmpty())
-        return QFile::decodeName(exe.mid(exe.lastIndexOf('/') + 1));
-    // No executable to read (a process in another mount namespace, say):
-    // the kernel's short name is all there is.
-    return QFile::decodeName(readSmallFile(pidDir + "/comm").trimmed());
+    return QFile::decodeName(exe.mid(exe.lastIndexOf('/') + 1));
 }
 
 // Flatpak puts its metadata at the root of every sandbox.
-QString flatpakApplicationId(const QByteArray& pidDir)
+QString flatpakApplicationId(int rootFd, qint64 pid)
 {
-    const QByteArray info = readSmallFile(pidDir + "/root/.flatpak-info");
+    char path[64];
+    const QByteArray info = readSmallFile(rootFd, pidPath(path, pid, "root/.flatpak-info"));
     if (info.isEmpty())
         return {};
     bool inApplication = false;
@@ -103,6 +140,9 @@ QString flatpakApplicationId(const QByteArray& pidDir)
     }
     return {};
 }
+
+constexpr char videoPrefix[] = "/dev/video";
+constexpr std::size_t videoPrefixLength = sizeof videoPrefix - 1;
 
 } // namespace
 
@@ -120,27 +160,50 @@ bool isV4l2CaptureNode(const QByteArray& devicePath)
     return (deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)) != 0;
 }
 
-ProcScanner::ProcScanner(QByteArray procRoot, CaptureNodeCheck isCaptureNode)
+ProcScanner::ProcScanner(QByteArray procRoot, CaptureNodeCheck isCaptureNode, std::optional<QByteArray> devRoot)
     : m_root(std::move(procRoot)), m_isCaptureNode(std::move(isCaptureNode))
 {
+    m_devRoot = devRoot ? *devRoot : (m_root == "/proc" ? QByteArray("/dev") : QByteArray());
+}
+
+ProcScanner::~ProcScanner()
+{
+    if (m_rootFd >= 0)
+        close(m_rootFd);
+}
+
+int ProcScanner::rootFd() const
+{
+    // Opened once: every later call names a process relative to it, so the
+    // kernel does not walk the root's path again for each one.
+    if (m_rootFd < 0)
+        m_rootFd = open(m_root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return m_rootFd;
 }
 
 std::vector<qint64> ProcScanner::ownProcessIds() const
 {
     std::vector<qint64> pids;
-    Dir root(m_root);
-    if (!root)
+    m_seen.clear();
+    const int root = rootFd();
+    if (root < 0)
+        return pids;
+    // The listing reads from its own open file so that each look starts at the top.
+    Fd listing(openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (listing.get() < 0)
         return pids;
     const uid_t me = geteuid();
-    while (dirent* entry = root.next()) {
+    forEachEntry(listing.get(), [&](const char* name) {
         qint64 pid = 0;
-        if (!parsePid(entry->d_name, &pid))
-            continue;
         struct stat st{};
-        if (fstatat(root.fd(), entry->d_name, &st, 0) == 0 && st.st_uid == me)
-            pids.push_back(pid);
-    }
-    std::sort(pids.begin(), pids.end());
+        if (parsePid(name, &pid) && fstatat(root, name, &st, 0) == 0 && st.st_uid == me)
+            m_seen.push_back({pid, qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)});
+        return false;
+    });
+    std::sort(m_seen.begin(), m_seen.end(), [](const Seen& a, const Seen& b) { return a.pid < b.pid; });
+    pids.reserve(m_seen.size());
+    for (const Seen& seen : m_seen)
+        pids.push_back(seen.pid);
     return pids;
 }
 
@@ -161,40 +224,65 @@ bool ProcScanner::isCapture(const QByteArray& devicePath)
     return capture;
 }
 
-bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
+std::vector<QByteArray> ProcScanner::captureNodeNames()
 {
-    static constexpr char videoPrefix[] = "/dev/video";
-    for (qint64 pid : pids) {
-        Dir fds(m_root + '/' + QByteArray::number(pid) + "/fd");
-        if (!fds)
-            continue;
-        while (dirent* entry = fds.next()) {
-            if (entry->d_name[0] == '.')
-                continue;
-            char target[64];
-            const ssize_t n = readlinkat(fds.fd(), entry->d_name, target, sizeof target - 1);
-            if (n <= 0 || std::strncmp(target, videoPrefix, sizeof videoPrefix - 1) != 0)
-                continue;
-            if (isCapture(QByteArray(target, int(n))))
-                return true;
-        }
+    std::vector<QByteArray> names;
+    Dir dev(m_devRoot);
+    if (!dev)
+        return names;
+    while (dirent* entry = dev.next()) {
+        if (std::strncmp(entry->d_name, "video", 5) == 0 && isCapture(m_devRoot + '/' + entry->d_name))
+            names.emplace_back(entry->d_name);
     }
-    return false;
+    return names;
 }
 
-QString ProcScanner::flatpakIdOf(qint64 pid, const QByteArray& pidDir, const QByteArray& exeLink)
+// Whether the process holds a capture node open: one of `captureNames` when
+// the machine's nodes are known, else any /dev/video* node that captures.
+bool ProcScanner::holdsVideoNode(qint64 pid, const std::vector<QByteArray>* captureNames)
 {
-    struct stat st{};
-    if (stat(pidDir.constData(), &st) != 0)
-        return {};
-    const QByteArray identity = QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.'
-        + QByteArray::number(qint64(st.st_ctim.tv_nsec)) + ' ' + exeLink;
-    const auto it = m_sandboxCache.find(pid);
-    if (it != m_sandboxCache.end() && it->second.identity == identity)
-        return it->second.flatpakId;
-    const QString id = flatpakApplicationId(pidDir);
-    m_sandboxCache[pid] = {identity, id};
-    return id;
+    char path[64];
+    Fd fds(openat(rootFd(), pidPath(path, pid, "fd"), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fds.get() < 0)
+        return false;
+    bool holds = false;
+    forEachEntry(fds.get(), [&](const char* name) {
+        char target[64];
+        const ssize_t n = readlinkat(fds.get(), name, target, sizeof target - 1);
+        if (n <= 0 || std::size_t(n) <= videoPrefixLength || std::memcmp(target, videoPrefix, videoPrefixLength) != 0)
+            return false;
+        if (captureNames) {
+            const std::size_t nameLength = std::size_t(n) - (videoPrefixLength - 5);
+            const char* nodeName = target + videoPrefixLength - 5; // "videoN"
+            holds = std::any_of(captureNames->begin(), captureNames->end(), [&](const QByteArray& known) {
+                return std::size_t(known.size()) == nameLength && std::memcmp(known.constData(), nodeName, nameLength) == 0;
+            });
+        } else {
+            holds = isCapture(QByteArray(target, int(n)));
+        }
+        return holds;
+    });
+    return holds;
+}
+
+bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
+{
+    std::vector<QByteArray> captureNames;
+    if (!m_devRoot.isEmpty()) {
+        captureNames = captureNodeNames();
+        if (captureNames.empty())
+            return false; // no capture node on the machine: no process can hold one
+    }
+    const std::vector<QByteArray>* known = m_devRoot.isEmpty() ? nullptr : &captureNames;
+    // During a call the same process holds the camera look after look: ask it first.
+    if (m_lastHolder && std::find(pids.begin(), pids.end(), *m_lastHolder) != pids.end() && holdsVideoNode(*m_lastHolder, known))
+        return true;
+    m_lastHolder.reset();
+    const auto holder = std::find_if(pids.begin(), pids.end(), [&](qint64 pid) { return holdsVideoNode(pid, known); });
+    if (holder == pids.end())
+        return false;
+    m_lastHolder = *holder;
+    return true;
 }
 
 std::vector<RunningApplication> ProcScanner::runningApplications(const std::vector<qint64>& pids)
@@ -202,15 +290,35 @@ std::vector<RunningApplication> ProcScanner::runningApplications(const std::vect
     std::vector<RunningApplication> apps;
     apps.reserve(pids.size());
     std::map<qint64, SandboxEntry> stillRunning;
+    const int root = rootFd();
     for (qint64 pid : pids) {
-        const QByteArray dir = m_root + '/' + QByteArray::number(pid);
-        const QByteArray exe = readLink(AT_FDCWD, (dir + "/exe").constData());
+        char path[64];
+        const QByteArray exe = readLink(root, pidPath(path, pid, "exe"));
+        Seen start;
+        const auto seen = std::lower_bound(m_seen.begin(), m_seen.end(), pid, [](const Seen& s, qint64 p) { return s.pid < p; });
+        struct stat st{};
+        if (seen != m_seen.end() && seen->pid == pid)
+            start = *seen;
+        else if (fstatat(root, pidPath(path, pid, ""), &st, 0) == 0)
+            start = {pid, qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)};
+        else
+            continue; // ended since the listing
+        auto cached = m_sandboxCache.extract(pid);
+        SandboxEntry& facts = stillRunning[pid];
+        if (cached && cached.mapped().startSec == start.startSec && cached.mapped().startNsec == start.startNsec
+            && cached.mapped().exeLink == exe) {
+            facts = std::move(cached.mapped());
+        } else {
+            facts = {start.startSec, start.startNsec, exe, exe.isEmpty() ? QString() : executableBaseName(exe),
+                     flatpakApplicationId(root, pid)};
+        }
         RunningApplication app;
         app.pid = pid;
-        app.executableName = executableBaseName(dir, exe);
-        app.flatpakId = flatpakIdOf(pid, dir, exe);
-        if (auto node = m_sandboxCache.extract(pid))
-            stillRunning.insert(std::move(node));
+        // No executable to read (a process in another mount namespace, say):
+        // the kernel's short name is all there is, and a process may rename itself.
+        app.executableName = exe.isEmpty() ? QFile::decodeName(readSmallFile(root, pidPath(path, pid, "comm")).trimmed())
+                                           : facts.executableName;
+        app.flatpakId = facts.flatpakId;
         if (!app.executableName.isEmpty() || !app.flatpakId.isEmpty())
             apps.push_back(std::move(app));
     }
@@ -221,10 +329,12 @@ std::vector<RunningApplication> ProcScanner::runningApplications(const std::vect
 std::vector<qint64> ProcScanner::processesWithNamespacePid(qint64 pid, const std::vector<RunningApplication>& among) const
 {
     std::vector<qint64> found;
+    const int root = rootFd();
     for (const RunningApplication& app : among) {
         if (app.flatpakId.isEmpty())
             continue; // only a sandbox has a pid namespace of its own here
-        const QByteArray status = readSmallFile(m_root + '/' + QByteArray::number(app.pid) + "/status");
+        char path[64];
+        const QByteArray status = readSmallFile(root, pidPath(path, app.pid, "status"));
         const int at = status.indexOf("\nNSpid:");
         if (at < 0)
             continue;

@@ -21,11 +21,21 @@ bool isV4l2CaptureNode(const QByteArray& devicePath);
 /**
  * Reads the user's processes from a /proc tree (the real one, or a fake one
  * in tests). Only processes owned by the effective user are looked at.
+ *
+ * `devRoot` is the folder whose video* nodes are the machine's video devices.
+ * With it, a look asks which of them capture first and reads no process's
+ * descriptors when none does. Empty: the nodes are not known, so every
+ * /dev/video* a process holds is asked about. Not given: /dev for the real
+ * /proc, unknown for any other tree.
  */
 class ProcScanner final
 {
 public:
-    explicit ProcScanner(QByteArray procRoot = "/proc", CaptureNodeCheck isCaptureNode = isV4l2CaptureNode);
+    explicit ProcScanner(QByteArray procRoot = "/proc", CaptureNodeCheck isCaptureNode = isV4l2CaptureNode,
+                         std::optional<QByteArray> devRoot = std::nullopt);
+    ~ProcScanner();
+    ProcScanner(const ProcScanner&) = delete;
+    ProcScanner& operator=(const ProcScanner&) = delete;
 
     /// The effective user's process ids, ascending.
     std::vector<qint64> ownProcessIds() const;
@@ -38,18 +48,36 @@ public:
     std::vector<qint64> processesWithNamespacePid(qint64 pid, const std::vector<RunningApplication>& among) const;
 
 private:
+    int rootFd() const;
     bool isCapture(const QByteArray& devicePath);
-    QString flatpakIdOf(qint64 pid, const QByteArray& pidDir, const QByteArray& exeLink);
+    /// The names (videoN) of the capture nodes in the dev root.
+    std::vector<QByteArray> captureNodeNames();
+    bool holdsVideoNode(qint64 pid, const std::vector<QByteArray>* captureNames);
 
     QByteArray m_root;
     CaptureNodeCheck m_isCaptureNode;
+    QByteArray m_devRoot;
+    mutable int m_rootFd = -1;
+    std::optional<qint64> m_lastHolder;
     std::mutex m_cacheMutex;
     std::map<QByteArray, bool> m_captureCache;
+    // When each own process was last seen to start (the ctime of its /proc
+    // folder), from the listing, so no look stats a process twice.
+    struct Seen
+    {
+        qint64 pid = 0;
+        qint64 startSec = 0;
+        qint64 startNsec = 0;
+    };
+    mutable std::vector<Seen> m_seen;
     // A process enters a sandbox only by exec, so its Flatpak id is known for
     // as long as the pid, its start and its executable stay the same.
     struct SandboxEntry
     {
-        QByteArray identity;
+        qint64 startSec = 0;
+        qint64 startNsec = 0;
+        QByteArray exeLink;
+        QString executableName;
         QString flatpakId;
     };
     std::map<qint64, SandboxEntry> m_sandboxCache;

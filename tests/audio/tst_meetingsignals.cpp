@@ -4,6 +4,7 @@
 #include "FakeProcTree.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <set>
@@ -98,6 +99,54 @@ private Q_SLOTS:
         const int queries = rig.capabilityQueries;
         QCOMPARE(sig.collectNow().isCameraInUse, inUse);
         QCOMPARE(rig.capabilityQueries, queries);
+    }
+
+    void cameraInUseWithKnownNodes_data()
+    {
+        QTest::addColumn<QStringList>("devNodes");
+        QTest::addColumn<QStringList>("fds");
+        QTest::addColumn<bool>("inUse");
+        QTest::newRow("no video node on the machine") << QStringList{} << QStringList{"/dev/video0"} << false;
+        QTest::newRow("metadata node only on the machine") << QStringList{"video1"} << QStringList{"/dev/video1"} << false;
+        QTest::newRow("capture node held") << QStringList{"video0", "video1"} << QStringList{"/dev/null", "/dev/video0"} << true;
+        QTest::newRow("metadata node held") << QStringList{"video0", "video1"} << QStringList{"/dev/video1"} << false;
+        QTest::newRow("name only starts like the node") << QStringList{"video0"} << QStringList{"/dev/video01"} << false;
+    }
+
+    void cameraInUseWithKnownNodes()
+    {
+        QFETCH(QStringList, devNodes);
+        QFETCH(QStringList, fds);
+        QFETCH(bool, inUse);
+        QTemporaryDir dev;
+        for (const QString& node : devNodes + QStringList{"null", "video"}) {
+            QFile file(dev.path() + QLatin1Char('/') + node);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        test::FakeProcTree proc;
+        QVERIFY(proc.add(test::FakeProcTree::Process(10).withExe("/usr/bin/bash").withFds(QStringList{"/dev/pts/0"})));
+        QVERIFY(proc.add(test::FakeProcTree::Process(20).withExe("/usr/bin/cheese").withFds(fds)));
+        QStringList asked;
+        LinuxMeetingSignals sig(
+            std::make_shared<FakeAudioDeviceSource>(), proc.root(),
+            [&](const QByteArray& node) {
+                asked << QFile::decodeName(node);
+                return node.endsWith("/video0");
+            },
+            std::make_shared<FakeWindows>(), QFile::encodeName(dev.path()));
+        QCOMPARE(sig.collectNow().isCameraInUse, inUse);
+        QCOMPARE(sig.collectNow().isCameraInUse, inUse);
+        // The machine's nodes are asked about once each, by their place in the dev folder.
+        QStringList expected;
+        for (const QString& node : devNodes + QStringList{"video"})
+            expected << dev.path() + QLatin1Char('/') + node;
+        asked.sort();
+        expected.sort();
+        QCOMPARE(asked, expected);
+
+        // The holder lets go: the next look sees it, not the last one's answer.
+        QDir(QFile::decodeName(proc.root() + "/20/fd")).removeRecursively();
+        QVERIFY(!sig.collectNow().isCameraInUse);
     }
 
     void microphoneInUse_data()
