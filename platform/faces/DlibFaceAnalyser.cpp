@@ -40,6 +40,21 @@ QImage grayOf(const QImage& image)
     return image.convertToFormat(QImage::Format_Grayscale8);
 }
 
+// Qt's image code (conversion, scaling, drawing) runs AVX2/AVX-512 paths
+// and may return with the upper halves of the vector registers in use.
+// dlib's detector is built for plain SSE2; legacy SSE instructions after
+// dirty upper state pay a transition penalty on each one, which made a
+// 640×480 detection about three times slower (≈ 75 ms instead of ≈ 22 ms).
+// Clearing the upper halves first changes no value, only the speed.
+void clearUpperVectorState()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool hasAvx = __builtin_cpu_supports("avx");
+    if (hasAvx)
+        __asm__ volatile("vzeroupper" ::: "memory");
+#endif
+}
+
 std::vector<Detection> detect(const QImage& image)
 {
     ThreadDetector& td = threadDetector();
@@ -53,6 +68,7 @@ std::vector<Detection> detect(const QImage& image)
     for (int y = 0; y < gray.height(); ++y)
         std::copy_n(gray.constScanLine(y), gray.width(), &pixels[y][0]);
     std::vector<dlib::rect_detection> found;
+    clearUpperVectorState();
     td.detector(pixels, found);
     std::vector<Detection> result;
     for (const auto& d : found) {
