@@ -11,7 +11,7 @@
 #include "platform/sound/FakeSoundPlayer.h"
 #include "platform/urlopener/FakeUrlOpener.h"
 #include "platform/websocket/FakeWebSocket.h"
-#include "tests/net/FakeHttpClient.h"
+#include "platform/http/FakeHttpClient.h"
 
 #include "TestEnvironment.h"
 
@@ -68,7 +68,7 @@ struct Rig
     std::shared_ptr<FakeFaceAnalyser> faces = std::make_shared<FakeFaceAnalyser>();
     std::shared_ptr<FakeAudioDeviceSource> audio = std::make_shared<FakeAudioDeviceSource>();
     std::shared_ptr<FakeMeetingSignals> meeting = std::make_shared<FakeMeetingSignals>();
-    std::shared_ptr<test::FakeHttpClient> http = std::make_shared<test::FakeHttpClient>();
+    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
     std::shared_ptr<FakeWebSocketFactory> sockets = std::make_shared<FakeWebSocketFactory>();
     std::shared_ptr<FakePathMonitor> path = std::make_shared<FakePathMonitor>();
     FakeSoundPlayer sound;
@@ -141,7 +141,7 @@ struct Rig
             QTRY_VERIFY(!app->nowPlayingMonitor().isHelperRunning());
     }
 
-    static bool isUpdate(const test::FakeHttpClient::Request& r)
+    static bool isUpdate(const FakeHttpClient::Request& r)
     {
         return r.method == "POST" && r.url.path() == QLatin1String("/pondra/update");
     }

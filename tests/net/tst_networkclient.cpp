@@ -1,5 +1,5 @@
 // NetworkClient on virtual time with scripted sockets, path and HTTP.
-#include "FakeHttpClient.h"
+#include "platform/http/FakeHttpClient.h"
 
 #include "net/NetworkClient.h"
 #include "platform/netpath/PathMonitor.h"
@@ -16,7 +16,7 @@ namespace {
 struct Harness
 {
     VirtualScheduler scheduler;
-    std::shared_ptr<test::FakeHttpClient> http = std::make_shared<test::FakeHttpClient>();
+    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
     std::shared_ptr<FakeWebSocketFactory> sockets = std::make_shared<FakeWebSocketFactory>();
     std::shared_ptr<FakePathMonitor> path = std::make_shared<FakePathMonitor>();
     std::optional<QUrl> wsUrl = QUrl(QStringLiteral("wss://example.org/pondra/ws?token=abc"));

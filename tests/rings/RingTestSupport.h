@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/core/Scheduler.h"
-#include "platform/http/HttpClient.h"
+#include "platform/http/FakeHttpClient.h"
 #include "platform/sound/FakeSoundPlayer.h"
 #include "platform/urlopener/FakeUrlOpener.h"
 #include "rings/RingManager.h"
@@ -13,42 +13,6 @@
 #include <memory>
 
 namespace pondra::test {
-
-/// An HttpClient that keeps every request until the test answers it.
-class RecordingHttpClient final : public HttpClient
-{
-public:
-    struct Request
-    {
-        QUrl url;
-        QByteArray body;
-        QString apiToken;
-        QPointer<QObject> context;
-        Callback done;
-
-        QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
-    };
-
-    void get(const QUrl& url, const QString& apiToken, QObject* context, Callback done) override
-    {
-        requests.push_back({url, {}, apiToken, context, std::move(done)});
-    }
-    void postJson(const QUrl& url, const QByteArray& body, const QString& apiToken, QObject* context,
-                  Callback done) override
-    {
-        requests.push_back({url, body, apiToken, context, std::move(done)});
-    }
-
-    /// Answers request `index` as the network would, if its context still lives.
-    void reply(qsizetype index, const HttpReply& reply)
-    {
-        const Request& request = requests.at(index);
-        if (request.context)
-            request.done(reply);
-    }
-
-    QList<Request> requests;
-};
 
 /// Forwards to a real client and counts the replies it handed back, so a test
 /// knows when the code under test has seen an answer that changes nothing.

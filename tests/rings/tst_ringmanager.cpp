@@ -6,7 +6,6 @@
 
 using namespace pondra;
 using namespace std::chrono_literals;
-using test::RecordingHttpClient;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(pondra::HttpReply)
@@ -31,7 +30,7 @@ QString pngText(QSize size)
 struct Harness
 {
     VirtualScheduler scheduler;
-    RecordingHttpClient http;
+    FakeHttpClient http;
     FakeSoundPlayer sound;
     FakeUrlOpener opener;
     test::RingInputs inputs;
@@ -48,7 +47,7 @@ struct Harness
     QList<QJsonObject> answers() const
     {
         QList<QJsonObject> result;
-        for (const auto& request : http.requests)
+        for (const auto& request : http.requests())
             if (request.url == *inputs.ringResponseURL)
                 result << request.json();
         return result;
@@ -73,7 +72,7 @@ private Q_SLOTS:
         QVERIFY(!h.manager->incomingRing.get());
         QVERIFY(!h.waiting());
         QCOMPARE(h.scheduler.pendingCount(), 0);
-        QVERIFY(h.http.requests.isEmpty());
+        QVERIFY(h.http.requests().isEmpty());
     }
 
     void incomingRingIsShownAndPending()
@@ -93,7 +92,7 @@ private Q_SLOTS:
         QCOMPARE(h.manager->pendingRings().value(id),
                  (PendingRing{QStringLiteral("Bob"), id, h.scheduler.now().addSecs(30)}));
         QCOMPARE(changes, 1);
-        QVERIFY(h.http.requests.isEmpty());
+        QVERIFY(h.http.requests().isEmpty());
     }
 
     void callerPhotoThatDoesNotDecodeShowsNone_data()
@@ -120,13 +119,13 @@ private Q_SLOTS:
         const QString id = h.ring(QStringLiteral("Bob"));
         h.scheduler.advance(29'999ms);
         QVERIFY(h.manager->incomingRing.get());
-        QVERIFY(h.http.requests.isEmpty());
+        QVERIFY(h.http.requests().isEmpty());
         h.scheduler.advance(1ms);
         QVERIFY(!h.manager->incomingRing.get());
         QCOMPARE(h.answers(), QList<QJsonObject>{Harness::answer("Ann", "Bob", false)});
         QVERIFY(h.manager->pendingRings().isEmpty());
         h.scheduler.advance(120s);
-        QCOMPARE(h.http.requests.size(), 1);
+        QCOMPARE(h.http.requests().size(), 1);
     }
 
     void acceptingSendsOneAnswerAndNoDecline()
@@ -138,11 +137,11 @@ private Q_SLOTS:
         h.manager->acceptRing();
         QVERIFY(!h.manager->incomingRing.get());
         QCOMPARE(h.answers(), QList<QJsonObject>{Harness::answer("Ann", "Bob", true)});
-        QCOMPARE(h.http.requests.first().apiToken, QStringLiteral("token-at-answer-time"));
+        QCOMPARE(h.http.requests().first().apiToken, QStringLiteral("token-at-answer-time"));
         h.scheduler.advance(120s);
-        QCOMPARE(h.http.requests.size(), 1);
+        QCOMPARE(h.http.requests().size(), 1);
         h.manager->acceptRing(); // nothing shown any more
-        QCOMPARE(h.http.requests.size(), 1);
+        QCOMPARE(h.http.requests().size(), 1);
     }
 
     void newerRingReplacesTheShownOneWhichIsNeverAnswered()
@@ -155,14 +154,14 @@ private Q_SLOTS:
         QCOMPARE(h.manager->incomingRing.get()->id, second);
         h.scheduler.advance(20s); // the first ring's 30 s are over
         QCOMPARE(h.manager->incomingRing.get()->id, second);
-        QVERIFY(h.http.requests.isEmpty());
+        QVERIFY(h.http.requests().isEmpty());
         if (accept)
             h.manager->acceptRing();
         else
             h.scheduler.advance(10s);
         QCOMPARE(h.answers(), QList<QJsonObject>{Harness::answer("Ann", "Cleo", accept)});
         h.scheduler.advance(120s);
-        QCOMPARE(h.http.requests.size(), 1);
+        QCOMPARE(h.http.requests().size(), 1);
         QCOMPARE(h.manager->pendingRings().keys(), QList<QString>{first});
     }
     void newerRingReplacesTheShownOneWhichIsNeverAnswered_data()
@@ -189,7 +188,7 @@ private Q_SLOTS:
         h.manager->handleNotificationAction(id, accepted);
         h.scheduler.advance(30s);
         QVERIFY(!h.manager->incomingRing.get());
-        QCOMPARE(h.http.requests.size(), 1);
+        QCOMPARE(h.http.requests().size(), 1);
     }
 
     void answersOnlyWhatMatches()
@@ -201,7 +200,7 @@ private Q_SLOTS:
         const QString shown = h.ring(QStringLiteral("Cleo"));
         h.manager->handleNotificationAction(QStringLiteral("unknown"), true);
         h.manager->dismissRing(old, true); // not the one shown
-        QVERIFY(h.http.requests.isEmpty());
+        QVERIFY(h.http.requests().isEmpty());
         QCOMPARE(h.manager->pendingRings().size(), 2);
         QCOMPARE(h.manager->incomingRing.get()->id, shown);
 
@@ -214,7 +213,7 @@ private Q_SLOTS:
         QVERIFY(!h.manager->incomingRing.get());
         QCOMPARE(h.answers().last(), Harness::answer("Ann", "Cleo", true));
         h.scheduler.advance(60s);
-        QCOMPARE(h.http.requests.size(), 2);
+        QCOMPARE(h.http.requests().size(), 2);
     }
 
     void declineShowsMaybeLaterFor3s()
@@ -244,7 +243,7 @@ private Q_SLOTS:
 
         // The same for a refusal's text.
         QTest::ignoreMessage(QtCriticalMsg, "Ring failed with status: 403");
-        h.http.reply(1, {403, R"({"error":"Cleo is busy"})", {}});
+        h.http.answer(1, {403, R"({"error":"Cleo is busy"})", {}});
         QCOMPARE(h.waiting(), std::optional<QString>(QStringLiteral("Cleo is busy")));
         h.scheduler.advance(2s);
         h.manager->sendRing(QStringLiteral("Dan"));
@@ -287,11 +286,11 @@ private Q_SLOTS:
         QFETCH(std::optional<QString>, after3s);
         Harness h;
         h.manager->sendRing(QStringLiteral("Bob"));
-        QCOMPARE(h.http.requests.size(), 1);
-        QCOMPARE(h.http.requests.first().url, *h.inputs.ringURL);
+        QCOMPARE(h.http.requests().size(), 1);
+        QCOMPARE(h.http.requests().first().url, *h.inputs.ringURL);
         if (!log.isEmpty())
             QTest::ignoreMessage(QtCriticalMsg, qPrintable(log));
-        h.http.reply(0, reply);
+        h.http.answer(0, reply);
         QCOMPARE(h.waiting(), shown);
         h.scheduler.advance(3s);
         QCOMPARE(h.waiting(), after3s);
@@ -384,10 +383,10 @@ private Q_SLOTS:
         h.inputs.photo = QImage(); // a null image is no photo
         h.manager->sendRing(QStringLiteral("Dan"));
 
-        QCOMPARE(h.http.requests.size(), 3);
-        QCOMPARE(h.http.requests[0].json(),
+        QCOMPARE(h.http.requests().size(), 3);
+        QCOMPARE(h.http.requests()[0].json(),
                  (QJsonObject{{"from", "Ann"}, {"fromId", h.inputs.userId}, {"to", "Bob"}}));
-        const QJsonObject second = h.http.requests[1].json();
+        const QJsonObject second = h.http.requests()[1].json();
         QCOMPARE(second.keys(), (QStringList{"email", "from", "fromId", "photo", "to"}));
         QCOMPARE(second.value("email").toString(), QStringLiteral("ann@example.com"));
         QCOMPARE(second.value("from").toString(), QStringLiteral("Ann B."));
@@ -395,7 +394,7 @@ private Q_SLOTS:
                                                        QByteArray::AbortOnBase64DecodingErrors);
         QVERIFY(jpeg.startsWith("\xFF\xD8"));
         QCOMPARE(QImage::fromData(jpeg, "JPEG").size(), QSize(40, 30));
-        QCOMPARE(h.http.requests[2].json().keys(), (QStringList{"email", "from", "fromId", "to"}));
+        QCOMPARE(h.http.requests()[2].json().keys(), (QStringList{"email", "from", "fromId", "to"}));
     }
 
     void unusableAddressFailsLikeTheTransport()
@@ -410,7 +409,7 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtCriticalMsg,
                              QRegularExpression(QStringLiteral("^Failed to send ring response: .+")));
         h.manager->acceptRing();
-        QVERIFY(h.http.requests.isEmpty());
+        QVERIFY(h.http.requests().isEmpty());
         QVERIFY(h.manager->pendingRings().isEmpty());
     }
 
@@ -429,7 +428,7 @@ private Q_SLOTS:
         Harness h;
         h.manager->sendRing(QStringLiteral("Bob"));
         h.manager.reset();
-        h.http.reply(0, {403, R"({"error":"late"})", {}});
+        h.http.answer(0, {403, R"({"error":"late"})", {}});
         h.scheduler.advance(10s);
     }
 };

@@ -2,10 +2,12 @@
 
 #include "platform/http/HttpClient.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QPointer>
 
-namespace pondra::test {
+namespace pondra {
 
 /// Records requests; the test answers them by hand.
 class FakeHttpClient final : public HttpClient
@@ -19,6 +21,8 @@ public:
         QString apiToken;
         QPointer<QObject> context;
         Callback done;
+
+        QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
     };
 
     void get(const QUrl& url, const QString& apiToken, QObject* context, Callback done) override
@@ -32,12 +36,18 @@ public:
     }
 
     QList<Request>& requests() { return m_requests; }
-    /// Answers request `index` (a transport failure when `status` is none).
-    void answer(int index, std::optional<int> status, const QByteArray& body = {}, const QString& error = {})
+    const QList<Request>& requests() const { return m_requests; }
+    /// Answers request `index` once, as the network would, if its context still lives.
+    void answer(qsizetype index, const HttpReply& reply)
     {
         Request& request = m_requests[index];
         if (request.done && request.context)
-            std::exchange(request.done, {})({status, body, error});
+            std::exchange(request.done, {})(reply);
+    }
+    /// The same, a transport failure when `status` is none.
+    void answer(qsizetype index, std::optional<int> status, const QByteArray& body = {}, const QString& error = {})
+    {
+        answer(index, HttpReply{status, body, error});
     }
     int count(const QByteArray& method) const
     {
@@ -51,4 +61,4 @@ private:
     QList<Request> m_requests;
 };
 
-} // namespace pondra::test
+} // namespace pondra
