@@ -16,6 +16,13 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
+#include <functional>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace pondra;
 using namespace std::chrono_literals;
 
@@ -73,7 +80,9 @@ bool fakeCaptureCheck(const QByteArray& node)
     return node.endsWith("/video0") || node.endsWith("/video2");
 }
 
-void meetingLook(benchmark::State& state, const std::optional<QByteArray>& devRoot, bool cameraInUse)
+// `beforeLook` runs before each timed look, outside the timing.
+void meetingLook(benchmark::State& state, const std::optional<QByteArray>& devRoot, bool cameraInUse,
+                 const std::function<void()>& beforeLook = {})
 {
     LinuxMeetingSignals meetingSignals(std::make_shared<FakeAudioDeviceSource>(), busyProcTree().root(), fakeCaptureCheck,
                                        std::make_shared<NoWindow>(), devRoot);
@@ -81,18 +90,40 @@ void meetingLook(benchmark::State& state, const std::optional<QByteArray>& devRo
         state.SkipWithError("the fake tree does not show what this case expects");
         return;
     }
-    for (auto _ : state)
+    for (auto _ : state) {
+        if (beforeLook) {
+            state.PauseTiming();
+            beforeLook();
+            state.ResumeTiming();
+        }
         benchmark::DoNotOptimize(meetingSignals.collectNow());
+    }
 }
 
-// The worst case: a capture node on the machine that no process holds, so
-// every look reads every descriptor of every process.
+// A capture node on the machine that no process holds. The first look reads
+// every descriptor of every process; later ones trust it while nobody opens
+// the node.
 void BM_MeetingLookOver500ProcessesCameraFree(benchmark::State& state)
 {
     const auto dev = devTree({"video1", "video2"});
     meetingLook(state, QFile::encodeName(dev->path()), false);
 }
 BENCHMARK(BM_MeetingLookOver500ProcessesCameraFree)->Unit(benchmark::kMillisecond);
+
+// The worst case: the free node was opened and closed again before each look
+// (a program probing the camera, the end of a call), so each look reads every
+// descriptor of every process.
+void BM_MeetingLookOver500ProcessesCameraJustReleased(benchmark::State& state)
+{
+    const auto dev = devTree({"video1", "video2"});
+    const QString node = dev->path() + QStringLiteral("/video2");
+    meetingLook(state, QFile::encodeName(dev->path()), false, [&] {
+        QFile file(node);
+        if (!file.open(QIODevice::ReadOnly))
+            state.SkipWithError("cannot open the fake node");
+    });
+}
+BENCHMARK(BM_MeetingLookOver500ProcessesCameraJustReleased)->Unit(benchmark::kMillisecond);
 
 // A call: the camera held by a process late in the list. The first look
 // scans up to it (as long as the case above); later looks ask it first.
@@ -117,6 +148,73 @@ void BM_MeetingLookOver500ProcessesNodesUnknown(benchmark::State& state)
     meetingLook(state, QByteArray(), true);
 }
 BENCHMARK(BM_MeetingLookOver500ProcessesNodesUnknown)->Unit(benchmark::kMillisecond);
+
+// 500 real processes of the user, a dozen descriptors each: the real /proc
+// costs more per descriptor than the fake tree.
+class RealProcesses final
+{
+public:
+    RealProcesses()
+    {
+        for (int i = 0; i < processCount; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                for (int k = 0; k < 9; ++k)
+                    open("/dev/null", O_RDONLY);
+                pause();
+                _exit(0);
+            }
+            if (pid > 0)
+                m_pids.push_back(pid);
+        }
+    }
+    ~RealProcesses()
+    {
+        for (pid_t pid : m_pids)
+            kill(pid, SIGKILL);
+        for (pid_t pid : m_pids)
+            waitpid(pid, nullptr, 0);
+    }
+    RealProcesses(const RealProcesses&) = delete;
+    RealProcesses& operator=(const RealProcesses&) = delete;
+
+private:
+    std::vector<pid_t> m_pids;
+};
+
+void realProcessesLook(benchmark::State& state, bool releasedBeforeEachLook)
+{
+    const RealProcesses processes;
+    const auto dev = devTree({"video2"}); // captures, and no process holds it
+    const QString node = dev->path() + QStringLiteral("/video2");
+    LinuxMeetingSignals meetingSignals(std::make_shared<FakeAudioDeviceSource>(), "/proc", fakeCaptureCheck,
+                                       std::make_shared<NoWindow>(), QFile::encodeName(dev->path()));
+    const MeetingEvidence first = meetingSignals.collectNow();
+    for (auto _ : state) {
+        if (releasedBeforeEachLook) {
+            state.PauseTiming();
+            QFile file(node);
+            if (!file.open(QIODevice::ReadOnly))
+                state.SkipWithError("cannot open the fake node");
+            file.close();
+            state.ResumeTiming();
+        }
+        benchmark::DoNotOptimize(meetingSignals.collectNow());
+    }
+    state.counters["processes"] = double(first.runningApplications.size());
+}
+
+void BM_MeetingLookOver500RealProcessesCameraFree(benchmark::State& state)
+{
+    realProcessesLook(state, false);
+}
+BENCHMARK(BM_MeetingLookOver500RealProcessesCameraFree)->Unit(benchmark::kMillisecond);
+
+void BM_MeetingLookOver500RealProcessesCameraJustReleased(benchmark::State& state)
+{
+    realProcessesLook(state, true);
+}
+BENCHMARK(BM_MeetingLookOver500RealProcessesCameraJustReleased)->Unit(benchmark::kMillisecond);
 
 void BM_MeetingLookOverThisMachine(benchmark::State& state)
 {

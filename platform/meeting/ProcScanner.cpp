@@ -265,24 +265,62 @@ bool ProcScanner::holdsVideoNode(qint64 pid, const std::vector<QByteArray>* capt
     return holds;
 }
 
-bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
+bool ProcScanner::findHolder(const std::vector<qint64>& pids, const std::vector<QByteArray>* captureNames)
 {
-    std::vector<QByteArray> captureNames;
-    if (!m_devRoot.isEmpty()) {
-        captureNames = captureNodeNames();
-        if (captureNames.empty())
-            return false; // no capture node on the machine: no process can hold one
-    }
-    const std::vector<QByteArray>* known = m_devRoot.isEmpty() ? nullptr : &captureNames;
     // During a call the same process holds the camera look after look: ask it first.
-    if (m_lastHolder && std::find(pids.begin(), pids.end(), *m_lastHolder) != pids.end() && holdsVideoNode(*m_lastHolder, known))
+    if (m_lastHolder && std::find(pids.begin(), pids.end(), *m_lastHolder) != pids.end()
+        && holdsVideoNode(*m_lastHolder, captureNames))
         return true;
     m_lastHolder.reset();
-    const auto holder = std::find_if(pids.begin(), pids.end(), [&](qint64 pid) { return holdsVideoNode(pid, known); });
+    const auto holder = std::find_if(pids.begin(), pids.end(), [&](qint64 pid) { return holdsVideoNode(pid, captureNames); });
     if (holder == pids.end())
         return false;
     m_lastHolder = *holder;
     return true;
+}
+
+const ProcScanner::Seen* ProcScanner::listed(const std::vector<Seen>& listing, qint64 pid)
+{
+    const auto it = std::lower_bound(listing.begin(), listing.end(), pid, [](const Seen& s, qint64 p) { return s.pid < p; });
+    return it != listing.end() && it->pid == pid ? &*it : nullptr;
+}
+
+bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
+{
+    if (m_devRoot.isEmpty())
+        return findHolder(pids, nullptr);
+    const std::vector<QByteArray> captureNames = captureNodeNames();
+    // Asked even without nodes, so that a node that appears later counts as new.
+    const bool quiet = m_nodeWatch.quietSinceLastCall(m_devRoot, captureNames);
+    if (captureNames.empty()) {
+        m_freeAtLastLook = false;
+        return false; // no capture node on the machine: no process can hold one
+    }
+    std::vector<Seen> listing;
+    listing.reserve(pids.size());
+    for (qint64 pid : pids) {
+        const Seen* seen = listed(m_seen, pid);
+        listing.push_back(seen ? *seen : Seen{pid, -1, -1});
+    }
+    std::sort(listing.begin(), listing.end(), [](const Seen& a, const Seen& b) { return a.pid < b.pid; });
+    std::vector<qint64> toRead = pids;
+    if (quiet && m_freeAtLastLook) {
+        // Nothing opened a node since a look found none held. A descriptor
+        // reaches one of the user's processes without an open only from a
+        // process that holds it already, and then as a process new to the
+        // listing: a child, or a program that became the user's, of someone
+        // else's holder. Only those are read.
+        toRead.clear();
+        for (const Seen& process : listing) {
+            const Seen* before = listed(m_lookedAt, process.pid);
+            if (process.startSec < 0 || !before || !(*before == process))
+                toRead.push_back(process.pid);
+        }
+    }
+    const bool held = findHolder(toRead, &captureNames);
+    m_freeAtLastLook = !held;
+    m_lookedAt = std::move(listing);
+    return held;
 }
 
 std::vector<RunningApplication> ProcScanner::runningApplications(const std::vector<qint64>& pids)
@@ -295,9 +333,8 @@ std::vector<RunningApplication> ProcScanner::runningApplications(const std::vect
         char path[64];
         const QByteArray exe = readLink(root, pidPath(path, pid, "exe"));
         Seen start;
-        const auto seen = std::lower_bound(m_seen.begin(), m_seen.end(), pid, [](const Seen& s, qint64 p) { return s.pid < p; });
         struct stat st{};
-        if (seen != m_seen.end() && seen->pid == pid)
+        if (const Seen* seen = listed(m_seen, pid))
             start = *seen;
         else if (fstatat(root, pidPath(path, pid, ""), &st, 0) == 0)
             start = {pid, qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/meeting/DeviceOpenWatch.h"
 #include "platform/meeting/MeetingSignals.h"
 
 #include <QByteArray>
@@ -27,6 +28,10 @@ bool isV4l2CaptureNode(const QByteArray& devicePath);
  * descriptors when none does. Empty: the nodes are not known, so every
  * /dev/video* a process holds is asked about. Not given: /dev for the real
  * /proc, unknown for any other tree.
+ *
+ * With the nodes known, a look that finds no holder is trusted until one of
+ * the nodes is opened or closed (by anyone): until then later looks read the
+ * descriptors of processes new to the listing only.
  */
 class ProcScanner final
 {
@@ -53,6 +58,8 @@ private:
     /// The names (videoN) of the capture nodes in the dev root.
     std::vector<QByteArray> captureNodeNames();
     bool holdsVideoNode(qint64 pid, const std::vector<QByteArray>* captureNames);
+    /// Whether one of `pids` holds a capture node; the holder is asked first at the next look.
+    bool findHolder(const std::vector<qint64>& pids, const std::vector<QByteArray>* captureNames);
 
     QByteArray m_root;
     CaptureNodeCheck m_isCaptureNode;
@@ -68,8 +75,14 @@ private:
         qint64 pid = 0;
         qint64 startSec = 0;
         qint64 startNsec = 0;
+        bool operator==(const Seen&) const = default;
     };
     mutable std::vector<Seen> m_seen;
+    static const Seen* listed(const std::vector<Seen>& listing, qint64 pid);
+    /// The listing of the last camera look, and whether that look found no holder.
+    std::vector<Seen> m_lookedAt;
+    bool m_freeAtLastLook = false;
+    DeviceOpenWatch m_nodeWatch;
     // A process enters a sandbox only by exec, so its Flatpak id is known for
     // as long as the pid, its start and its executable stay the same.
     struct SandboxEntry

@@ -149,6 +149,62 @@ private Q_SLOTS:
         QVERIFY(!sig.collectNow().isCameraInUse);
     }
 
+    void cameraAfterFreeLook_data()
+    {
+        // What happens between a look that found the camera free and the next one.
+        QTest::addColumn<qint64>("holder");       // the process that gets /dev/video0 (0: none)
+        QTest::addColumn<QString>("openedNode");  // the node opened and closed (empty: none)
+        QTest::addColumn<QString>("newNode");     // a capture node that appears (empty: none)
+        QTest::addColumn<bool>("inUse");
+        QTest::newRow("a listed process opens the node") << qint64(20) << "video0" << "" << true;
+        QTest::newRow("a new process brings a descriptor") << qint64(30) << "" << "" << true;
+        QTest::newRow("the node is opened and closed again") << qint64(0) << "video0" << "" << false;
+        QTest::newRow("the other node is opened") << qint64(20) << "video2" << "" << true;
+        QTest::newRow("a camera is plugged in, already held") << qint64(20) << "" << "video0" << true;
+        // Nothing was opened and the process was listed before: the look
+        // trusts the last one without reading descriptors (on a real system
+        // a descriptor cannot appear that way).
+        QTest::newRow("a descriptor appears without an open") << qint64(20) << "" << "" << false;
+    }
+
+    void cameraAfterFreeLook()
+    {
+        QFETCH(qint64, holder);
+        QFETCH(QString, openedNode);
+        QFETCH(QString, newNode);
+        QFETCH(bool, inUse);
+        QTemporaryDir dev;
+        const auto node = [&](const QString& name) { return dev.path() + QLatin1Char('/') + name; };
+        for (const QString& name : QStringList{"null", "video0", "video1", "video2"}) {
+            QFile file(node(name));
+            QVERIFY(name == newNode || file.open(QIODevice::WriteOnly));
+        }
+        test::FakeProcTree proc;
+        QVERIFY(proc.add(test::FakeProcTree::Process(10).withExe("/usr/bin/bash").withFds(QStringList{"/dev/pts/0"})));
+        QVERIFY(proc.add(test::FakeProcTree::Process(20).withExe("/usr/bin/cheese").withFds(QStringList{"/dev/null"})));
+        LinuxMeetingSignals sig(
+            std::make_shared<FakeAudioDeviceSource>(), proc.root(),
+            [](const QByteArray& path) { return path.endsWith("/video0") || path.endsWith("/video2"); },
+            std::make_shared<FakeWindows>(), QFile::encodeName(dev.path()));
+        QVERIFY(!sig.collectNow().isCameraInUse);
+        QVERIFY(!sig.collectNow().isCameraInUse);
+
+        if (!newNode.isEmpty()) {
+            QFile file(node(newNode));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const QByteArray held = "/dev/" + QFile::encodeName(openedNode.isEmpty() ? QStringLiteral("video0") : openedNode);
+        if (holder == 30)
+            QVERIFY(proc.add(test::FakeProcTree::Process(30).withExe("/usr/bin/zoom").withFds(QStringList{QFile::decodeName(held)})));
+        else if (holder != 0)
+            QCOMPARE(symlink(held.constData(), proc.root() + "/" + QByteArray::number(holder) + "/fd/7"), 0);
+        if (!openedNode.isEmpty()) {
+            QFile file(node(openedNode));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+        }
+        QCOMPARE(sig.collectNow().isCameraInUse, inUse);
+    }
+
     void microphoneInUse_data()
     {
         QTest::addColumn<bool>("hasInput");
