@@ -126,7 +126,7 @@ void BM_MeetingLookOver500ProcessesCameraJustReleased(benchmark::State& state)
 BENCHMARK(BM_MeetingLookOver500ProcessesCameraJustReleased)->Unit(benchmark::kMillisecond);
 
 // A call: the camera held by a process late in the list. The first look
-// scans up to it (as long as the case above); later looks ask it first.
+// scans up to it (nearly a whole scan); later looks ask it first.
 void BM_MeetingLookOver500ProcessesCameraHeldLate(benchmark::State& state)
 {
     const auto dev = devTree({"video0", "video1"});
