@@ -16,8 +16,6 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
-#include <functional>
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -80,9 +78,23 @@ bool fakeCaptureCheck(const QByteArray& node)
     return node.endsWith("/video0") || node.endsWith("/video2");
 }
 
-// `beforeLook` runs before each timed look, outside the timing.
+// The timed looks. With `reopenedNode`, that node is opened and closed
+// before each look, outside the timing, as a program probing the camera would.
+void timedLooks(benchmark::State& state, LinuxMeetingSignals& meetingSignals, const QString& reopenedNode = {})
+{
+    for (auto _ : state) {
+        if (!reopenedNode.isEmpty()) {
+            state.PauseTiming();
+            if (!QFile(reopenedNode).open(QIODevice::ReadOnly))
+                state.SkipWithError("cannot open the fake node");
+            state.ResumeTiming();
+        }
+        benchmark::DoNotOptimize(meetingSignals.collectNow());
+    }
+}
+
 void meetingLook(benchmark::State& state, const std::optional<QByteArray>& devRoot, bool cameraInUse,
-                 const std::function<void()>& beforeLook = {})
+                 const QString& reopenedNode = {})
 {
     LinuxMeetingSignals meetingSignals(std::make_shared<FakeAudioDeviceSource>(), busyProcTree().root(), fakeCaptureCheck,
                                        std::make_shared<NoWindow>(), devRoot);
@@ -90,14 +102,7 @@ void meetingLook(benchmark::State& state, const std::optional<QByteArray>& devRo
         state.SkipWithError("the fake tree does not show what this case expects");
         return;
     }
-    for (auto _ : state) {
-        if (beforeLook) {
-            state.PauseTiming();
-            beforeLook();
-            state.ResumeTiming();
-        }
-        benchmark::DoNotOptimize(meetingSignals.collectNow());
-    }
+    timedLooks(state, meetingSignals, reopenedNode);
 }
 
 // A capture node on the machine that no process holds. The first look reads
@@ -116,12 +121,7 @@ BENCHMARK(BM_MeetingLookOver500ProcessesCameraFree)->Unit(benchmark::kMillisecon
 void BM_MeetingLookOver500ProcessesCameraJustReleased(benchmark::State& state)
 {
     const auto dev = devTree({"video1", "video2"});
-    const QString node = dev->path() + QStringLiteral("/video2");
-    meetingLook(state, QFile::encodeName(dev->path()), false, [&] {
-        QFile file(node);
-        if (!file.open(QIODevice::ReadOnly))
-            state.SkipWithError("cannot open the fake node");
-    });
+    meetingLook(state, QFile::encodeName(dev->path()), false, dev->path() + QStringLiteral("/video2"));
 }
 BENCHMARK(BM_MeetingLookOver500ProcessesCameraJustReleased)->Unit(benchmark::kMillisecond);
 
@@ -186,21 +186,10 @@ void realProcessesLook(benchmark::State& state, bool releasedBeforeEachLook)
 {
     const RealProcesses processes;
     const auto dev = devTree({"video2"}); // captures, and no process holds it
-    const QString node = dev->path() + QStringLiteral("/video2");
     LinuxMeetingSignals meetingSignals(std::make_shared<FakeAudioDeviceSource>(), "/proc", fakeCaptureCheck,
                                        std::make_shared<NoWindow>(), QFile::encodeName(dev->path()));
     const MeetingEvidence first = meetingSignals.collectNow();
-    for (auto _ : state) {
-        if (releasedBeforeEachLook) {
-            state.PauseTiming();
-            QFile file(node);
-            if (!file.open(QIODevice::ReadOnly))
-                state.SkipWithError("cannot open the fake node");
-            file.close();
-            state.ResumeTiming();
-        }
-        benchmark::DoNotOptimize(meetingSignals.collectNow());
-    }
+    timedLooks(state, meetingSignals, releasedBeforeEachLook ? dev->path() + QStringLiteral("/video2") : QString());
     state.counters["processes"] = double(first.runningApplications.size());
 }
 
