@@ -7,13 +7,17 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config git
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-multimedia-dev qt6-httpserver-dev
-    libgl-dev libx11-dev libxcb1-dev libxss-dev libdbus-1-dev libpulse-dev libdlib-dev libbenchmark-dev
+    libgl-dev libx11-dev libxcb1-dev libxss-dev libdbus-1-dev libpulse-dev libbenchmark-dev
+    # dlib's CMake package names these three in its link interface without depending on them
+    libdlib-dev libjpeg-dev libblas-dev liblapack-dev
+    libgstreamer1.0-dev
     clang libclang-rt-14-dev
     # run time
-    gstreamer1.0-plugins-base gstreamer1.0-plugins-good fonts-dejavu-core perl-base
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good fonts-dejavu-core fonts-noto-color-emoji perl-base
+    qt6-wayland
     # test services and fixtures
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils dbus python3-dbusmock python3-dbus python3-gi
-    mpv mpv-mpris sox
+    mpv mpv-mpris sox xcompmgr
 )
 
 missing=()
