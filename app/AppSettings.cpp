@@ -25,14 +25,14 @@ AppSettings::AppSettings(SettingsStore& store, const Clock& clock, SettingsEffec
 {
     load();
     if (onChange) {
-        m_userName.m_value.setChangeHook(onChange);
-        m_teamName.m_value.setChangeHook(onChange);
-        m_userEmail.m_value.setChangeHook(onChange);
-        m_serverBaseURL.m_value.setChangeHook(onChange);
-        m_apiToken.m_value.setChangeHook(onChange);
-        m_userStatus.m_value.setChangeHook(onChange);
-        m_includeNowPlaying.m_value.setChangeHook(onChange);
-        m_autoRetakeMinutes.m_value.setChangeHook(onChange);
+        m_userName.setChangeHook(onChange);
+        m_teamName.setChangeHook(onChange);
+        m_userEmail.setChangeHook(onChange);
+        m_serverBaseURL.setChangeHook(onChange);
+        m_apiToken.setChangeHook(onChange);
+        m_userStatus.setChangeHook(onChange);
+        m_includeNowPlaying.setChangeHook(onChange);
+        m_autoRetakeMinutes.setChangeHook(onChange);
     }
 }
 
@@ -56,23 +56,23 @@ void AppSettings::load()
         m_userId = newUuidText();
         m_store.setText(keyUserId, m_userId);
     }
-    m_userName.m_value.set(m_store.text(keyUserName).value_or(QString()));
-    m_userEmail.m_value.set(m_store.text(keyUserEmail).value_or(QString()));
-    m_teamName.m_value.set(m_store.text(keyTeamName).value_or(defaultTeamName()));
-    m_serverBaseURL.m_value.set(m_store.text(keyServerBaseURL).value_or(defaultServerHost()));
+    m_userName.set(m_store.text(keyUserName).value_or(QString()));
+    m_userEmail.set(m_store.text(keyUserEmail).value_or(QString()));
+    m_teamName.set(m_store.text(keyTeamName).value_or(defaultTeamName()));
+    m_serverBaseURL.set(m_store.text(keyServerBaseURL).value_or(defaultServerHost()));
 
     const std::optional<QString> storedToken = m_store.text(keyApiToken);
     const QString token = storedToken.value_or(defaultApiToken());
-    m_apiToken.m_value.set(token);
+    m_apiToken.set(token);
     const QString fallback = defaultApiToken();
     logInfo(lcApp, "[Token Init] defaultApiToken: %s... (len=%ld)", secretPrefix(fallback), fallback.size());
     logInfo(lcApp, "[Token Init] UserDefaults token: %s",
             storedToken ? secretPrefix(*storedToken) + QStringLiteral("...") : QStringLiteral("nil"));
     logInfo(lcApp, "[Token Init] Final apiToken: %s... (len=%ld)", secretPrefix(token), token.size());
 
-    m_userStatus.m_value.set(m_store.text(keyUserStatus).value_or(QString()));
-    m_includeNowPlaying.m_value.set(m_store.flag(keyIncludeNowPlaying).value_or(false));
-    m_autoRetakeMinutes.m_value.set(m_store.integer(keyAutoRetakeMinutes).value_or(0));
+    m_userStatus.set(m_store.text(keyUserStatus).value_or(QString()));
+    m_includeNowPlaying.set(m_store.flag(keyIncludeNowPlaying).value_or(false));
+    m_autoRetakeMinutes.set(m_store.integer(keyAutoRetakeMinutes).value_or(0));
 }
 
 void AppSettings::run(const std::function<void()>& effect)
@@ -83,7 +83,7 @@ void AppSettings::run(const std::function<void()>& effect)
 
 void AppSettings::setUserName(const QString& value)
 {
-    m_userName.m_value.set(value);
+    m_userName.set(value);
     m_store.setText(keyUserName, m_userName.get());
     if (m_effects.sendUpdate)
         m_effects.sendUpdate(false);
@@ -92,13 +92,13 @@ void AppSettings::setUserName(const QString& value)
 void AppSettings::setUserEmail(const QString& value)
 {
     // The e-mail travels with the next update that goes out and with each ring.
-    m_userEmail.m_value.set(value);
+    m_userEmail.set(value);
     m_store.setText(keyUserEmail, m_userEmail.get());
 }
 
 void AppSettings::setTeamName(const QString& value)
 {
-    m_teamName.m_value.set(value);
+    m_teamName.set(value);
     m_store.setText(keyTeamName, m_teamName.get());
     run(m_effects.sendWebSocketJoin);
     if (m_effects.sendUpdate)
@@ -107,7 +107,7 @@ void AppSettings::setTeamName(const QString& value)
 
 void AppSettings::setServerBaseURL(const QString& value)
 {
-    m_serverBaseURL.m_value.set(value);
+    m_serverBaseURL.set(value);
     m_store.setText(keyServerBaseURL, m_serverBaseURL.get());
     run(m_effects.reconnect);
     run(m_effects.fetchTeams);
@@ -115,14 +115,14 @@ void AppSettings::setServerBaseURL(const QString& value)
 
 void AppSettings::setApiToken(const QString& value)
 {
-    m_apiToken.m_value.set(value);
+    m_apiToken.set(value);
     m_store.setText(keyApiToken, m_apiToken.get());
     run(m_effects.reconnect);
 }
 
 void AppSettings::setUserStatus(const QString& value)
 {
-    m_userStatus.m_value.set(value);
+    m_userStatus.set(value);
     const QString status = m_userStatus.get();
     m_store.setText(keyUserStatus, status);
     if (status.isEmpty())
@@ -135,7 +135,7 @@ void AppSettings::setUserStatus(const QString& value)
 
 void AppSettings::setIncludeNowPlaying(bool value)
 {
-    m_includeNowPlaying.m_value.set(value);
+    m_includeNowPlaying.set(value);
     m_store.setFlag(keyIncludeNowPlaying, m_includeNowPlaying.get());
     if (m_effects.sendUpdate)
         m_effects.sendUpdate(false);
@@ -143,7 +143,7 @@ void AppSettings::setIncludeNowPlaying(bool value)
 
 void AppSettings::setAutoRetakeMinutes(qint64 value)
 {
-    m_autoRetakeMinutes.m_value.set(value);
+    m_autoRetakeMinutes.set(value);
     m_store.setInteger(keyAutoRetakeMinutes, m_autoRetakeMinutes.get());
     run(m_effects.setupAutoRetakeTimer);
 }

@@ -14,23 +14,11 @@ class SettingsStore;
 /// The moment the status was last given a non-empty text (a date).
 inline constexpr char userStatusUpdatedAtKey[] = "userStatusUpdatedAt";
 
+class AppSettings;
+
 /// A published setting as the outside sees it: readable and observable; only
 /// `AppSettings` assigns it, so that every assignment runs its effects.
-template <typename T> class PublishedSetting final
-{
-public:
-    explicit PublishedSetting(T initial = T{}) : m_value(std::move(initial)) {}
-
-    const T& get() const { return m_value.get(); }
-    [[nodiscard]] Subscription subscribe(QObject* context, std::function<void(const T&)> handler)
-    {
-        return m_value.subscribe(context, std::move(handler));
-    }
-
-private:
-    friend class AppSettings;
-    Published<T> m_value;
-};
+template <typename T> using PublishedSetting = Owned<T, AppSettings>;
 
 /// What assigning a setting sets off beyond saving it; each runs on the main
 /// thread after the value is stored, published and saved.

@@ -2,6 +2,7 @@
 
 #include "app/NotificationSetup.h"
 #include "platform/notify/DBusNotifier.h"
+#include "records/IdleState.h"
 
 namespace pondra {
 
@@ -13,11 +14,11 @@ AppState& AppState::shared()
 }
 
 AppState::AppState(AppBackends backends, QObject* parent)
-    : QObject(parent),
-      m_scheduler(backends.scheduler ? *backends.scheduler : RealScheduler::instance()),
+    : QObject(parent), m_scheduler(backends.scheduler ? *backends.scheduler : RealScheduler::instance()),
       m_store(backends.settings ? std::move(backends.settings) : std::make_shared<SettingsStore>()),
       m_notifier(backends.notifier ? std::move(backends.notifier) : std::make_shared<DBusNotifier>()),
-      m_addresses([this] { return m_settings->serverBaseURL().get(); }, [this] { return m_settings->apiToken().get(); })
+      m_addresses([this] { return m_settings->serverBaseURL().get(); },
+                  [this] { return m_settings->apiToken().get(); })
 {
     const auto announce = [this] { Q_EMIT changed(); };
     waitingForResponse.setChangeHook(announce);
@@ -39,30 +40,30 @@ AppState::AppState(AppBackends backends, QObject* parent)
         backends.audio ? std::move(backends.audio) : AudioMonitor::sharedDefaultSource(), m_scheduler);
     m_nowPlayingMonitor = std::make_unique<NowPlayingMonitor>(
         m_scheduler,
-        backends.nowPlayingInterpreter.isEmpty() ? QStringLiteral("/usr/bin/perl") : backends.nowPlayingInterpreter,
+        backends.nowPlayingInterpreter.isEmpty() ? QStringLiteral("/usr/bin/perl")
+                                                 : backends.nowPlayingInterpreter,
         backends.nowPlayingScript ? backends.nowPlayingScript : defaultNowPlayingScriptPath());
     m_meetingMonitor = std::make_unique<MeetingMonitor>(
         backends.meeting ? std::move(backends.meeting) : MeetingMonitor::defaultSignals(), m_scheduler);
 
     // Loading writes nothing but a newly made user id, and runs no effect.
-    m_settings = std::make_unique<AppSettings>(
-        *m_store, m_scheduler,
-        SettingsEffects{
-            [this](bool force) { sendUpdate(force); },
-            [this] { sendWebSocketJoin(); },
-            [this] { m_networkClient->reconnect(); },
-            [this] { fetchTeams(); },
-            [this] { setupAutoRetakeTimer(); },
-        },
-        announce);
+    m_settings = std::make_unique<AppSettings>(*m_store, m_scheduler,
+                                               SettingsEffects{
+                                                   [this](bool force) { sendUpdate(force); },
+                                                   [this] { sendWebSocketJoin(); },
+                                                   [this] { m_networkClient->reconnect(); },
+                                                   [this] { fetchTeams(); },
+                                                   [this] { setupAutoRetakeTimer(); },
+                                               },
+                                               announce);
 
     if (!backends.rings.scheduler)
         backends.rings.scheduler = &m_scheduler;
     m_ringManager = std::make_unique<RingManager>(
-        [this] { return ringURL(); }, [this] { return ringResponseURL(); }, [this] { return userName().get(); },
-        [this] { return userId(); }, [this] { return userEmail().get(); },
-        [this] { return m_cameraCapture->capturedImage.get(); }, [this] { return apiToken().get(); },
-        backends.rings);
+        [this] { return ringURL(); }, [this] { return ringResponseURL(); },
+        [this] { return userName().get(); }, [this] { return userId(); },
+        [this] { return userEmail().get(); }, [this] { return m_cameraCapture->capturedImage.get(); },
+        [this] { return apiToken().get(); }, backends.rings);
 
     if (!backends.network.scheduler)
         backends.network.scheduler = &m_scheduler;
@@ -74,7 +75,8 @@ AppState::AppState(AppBackends backends, QObject* parent)
             [this] { return teamName().get(); },
             [this] { return apiToken().get(); },
             [this] { return userName().get(); },
-            [this](const QString& from, const std::optional<QString>& url, const std::optional<QString>& photo) {
+            [this](const QString& from, const std::optional<QString>& url,
+                   const std::optional<QString>& photo) {
                 m_ringManager->playRingSound();
                 m_ringManager->showRingNotification(from, url, photo);
             },
@@ -84,28 +86,29 @@ AppState::AppState(AppBackends backends, QObject* parent)
             // Built on a later turn of the main loop, as its own task: a going-away
             // record then already carries the pixelated photo.
             [this](bool force, std::function<void(const UpdatePayload&)> done) {
-                m_scheduler.post(this, [this, force, done = std::move(done)] { done(buildUpdatePayload(force)); });
+                m_scheduler.post(this,
+                                 [this, force, done = std::move(done)] { done(buildUpdatePayload(force)); });
             },
         },
         std::move(backends.network));
 
     m_systemEventObserver = std::make_unique<SystemEventObserver>(
         [this] { onScreenLock(); }, [this] { onSystemWake(); },
-        backends.sessionEvents ? std::move(backends.sessionEvents) : SystemEventObserver::makeSystemSessionEvents(),
+        backends.sessionEvents ? std::move(backends.sessionEvents)
+                               : SystemEventObserver::makeSystemSessionEvents(),
         m_scheduler);
 
-    m_timers = std::make_unique<AppTimers>(
-        m_scheduler, *m_store, *m_notifier,
-        AppTimerHooks{
-            [this] { return autoRetakeMinutes().get(); },
-            [this] { return m_cameraCapture->isPondraMode.get(); },
-            [this] { m_cameraCapture->capturePondra(false); },
-            [this] { return userStatus().get(); },
-            [this](const QString& status) { setUserStatus(status); },
-            [this] { return hasUserName(); },
-            [this] { openSettings(); },
-        },
-        this);
+    m_timers = std::make_unique<AppTimers>(m_scheduler, *m_store, *m_notifier,
+                                           AppTimerHooks{
+                                               [this] { return autoRetakeMinutes().get(); },
+                                               [this] { return m_cameraCapture->isPondraMode.get(); },
+                                               [this] { m_cameraCapture->capturePondra(false); },
+                                               [this] { return userStatus().get(); },
+                                               [this](const QString& status) { setUserStatus(status); },
+                                               [this] { return hasUserName(); },
+                                               [this] { openSettings(); },
+                                           },
+                                           this);
     m_timers->setupAutoRetakeTimer();
     m_timers->setupStatusStalenessTimer();
 
@@ -127,37 +130,42 @@ void AppState::subscribeToMonitors()
 
     m_cancellables.add(m_idleMonitor->idleSeconds.subscribe(
         this, [handler = dropRepeats<QString>([this](const QString& band) {
-                  if (band == QLatin1String("idle") && m_cameraCapture->isPondraMode.get())
-                      m_cameraCapture->resetPondra();
-                  sendUpdate();
-              })](const double& seconds) { handler(idleBand(seconds)); }));
+                   if (band == QLatin1String("idle") && m_cameraCapture->isPondraMode.get())
+                       m_cameraCapture->resetPondra();
+                   sendUpdate();
+               })](const double& seconds) { handler(IdleState::fromSeconds(seconds).wireText()); }));
 
     m_cancellables.add(capture.isPondraMode.subscribe(this, dropRepeats<bool>([this](const bool&) {
-        sendUpdate();
-        m_networkClient->startKeepAlive();
-    })));
+                                                          sendUpdate();
+                                                          m_networkClient->startKeepAlive();
+                                                      })));
 
     m_cancellables.add(capture.capturedImage.subscribe(
         this, skipFirst<std::optional<QImage>>([this](const std::optional<QImage>&) { sendUpdate(true); })));
 
-    m_cancellables.add(m_audioMonitor->isPlaying.subscribe(this, dropRepeats<bool>([this](const bool&) { sendUpdate(); })));
-    m_cancellables.add(m_audioMonitor->isMuted.subscribe(this, dropRepeats<bool>([this](const bool&) { sendUpdate(); })));
+    m_cancellables.add(
+        m_audioMonitor->isPlaying.subscribe(this, dropRepeats<bool>([this](const bool&) { sendUpdate(); })));
+    m_cancellables.add(
+        m_audioMonitor->isMuted.subscribe(this, dropRepeats<bool>([this](const bool&) { sendUpdate(); })));
 
     const auto forceWhenTrackShown = [this] {
         if (includeNowPlaying().get())
             sendUpdate(true);
     };
     m_cancellables.add(m_nowPlayingMonitor->currentTrack.subscribe(
-        this, onNextTurn<QString>(m_scheduler, this,
-                                  dropRepeats<QString>([forceWhenTrackShown](const QString&) { forceWhenTrackShown(); }))));
+        this, onNextTurn<QString>(
+                  m_scheduler, this,
+                  dropRepeats<QString>([forceWhenTrackShown](const QString&) { forceWhenTrackShown(); }))));
     m_cancellables.add(m_nowPlayingMonitor->isPlaying.subscribe(
-        this, onNextTurn<bool>(m_scheduler, this,
-                               dropRepeats<bool>([forceWhenTrackShown](const bool&) { forceWhenTrackShown(); }))));
+        this, onNextTurn<bool>(m_scheduler, this, dropRepeats<bool>([forceWhenTrackShown](const bool&) {
+                                   forceWhenTrackShown();
+                               }))));
 
     m_cancellables.add(includeNowPlaying().subscribe(
         this, skipFirst<bool>(dropRepeats<bool>([this](const bool&) { sendUpdate(true); }))));
 
-    m_cancellables.add(m_meetingMonitor->isInMeeting.subscribe(this, dropRepeats<bool>([this](const bool&) { sendUpdate(); })));
+    m_cancellables.add(m_meetingMonitor->isInMeeting.subscribe(
+        this, dropRepeats<bool>([this](const bool&) { sendUpdate(); })));
 }
 
 void AppState::subscribeToServices()

@@ -3,15 +3,15 @@
 #include "app/AppSettings.h"
 #include "app/AppTimers.h"
 #include "app/PresencePayload.h"
-#include "app/models/Rings.h"
-#include "app/models/RemoteUser.h"
-#include "app/models/ServerAddresses.h"
 #include "capture/CameraCapture.h"
 #include "net/NetworkClient.h"
 #include "platform/core/Published.h"
 #include "platform/core/Scheduler.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/notify/Notifier.h"
+#include "records/RemoteUser.h"
+#include "records/Rings.h"
+#include "records/ServerAddresses.h"
 #include "rings/RingManager.h"
 #include "sensing/AudioMonitor.h"
 #include "sensing/IdleMonitor.h"
@@ -82,13 +82,13 @@ public:
     SystemEventObserver& systemEventObserver() { return *m_systemEventObserver; }
 
     // Mirrors of the services' values, written only by the mirroring subscriptions.
-    Published<std::optional<QString>> waitingForResponse;
-    Published<std::optional<IncomingRing>> incomingRing;
-    Published<QList<RemoteUser>> remoteUsers;
-    Published<QStringList> availableTeams{QStringList{QStringLiteral("Default")}};
-    Published<bool> isConnected{false};
-    Published<bool> shouldOpenSettings{false};
-    Published<bool> isScreenLocked{false};
+    Owned<std::optional<QString>, AppState> waitingForResponse;
+    Owned<std::optional<IncomingRing>, AppState> incomingRing;
+    Owned<QList<RemoteUser>, AppState> remoteUsers;
+    Owned<QStringList, AppState> availableTeams{QStringList{QStringLiteral("Default")}};
+    Owned<bool, AppState> isConnected{false};
+    Owned<bool, AppState> shouldOpenSettings{false};
+    Owned<bool, AppState> isScreenLocked{false};
 
     // Settings: readable and observable here, assigned through the setters below.
     const QString& userId() const { return m_settings->userId(); }
@@ -140,8 +140,14 @@ public:
     void checkStatusStaleness() { m_timers->checkStatusStaleness(); }
     void checkEmailOnStartup() { m_timers->checkEmailOnStartup(); }
     void openSettings() { shouldOpenSettings.set(true); }
+    /// The main window takes the settings request back before it opens them.
+    void setShouldOpenSettings(bool value) { shouldOpenSettings.set(value); }
 
     Notifier& notifier() { return *m_notifier; }
+    /// The scheduler every timer, fade and delay runs on (virtual in tests).
+    Scheduler& scheduler() { return m_scheduler; }
+    /// The settings store, for the few keys only the views keep.
+    SettingsStore& settingsStore() { return *m_store; }
 
 Q_SIGNALS:
     /// Any published value of the state was assigned (views redraw on it).

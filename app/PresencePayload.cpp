@@ -1,18 +1,11 @@
 #include "app/PresencePayload.h"
 
+#include "records/IdleState.h"
+
 #include <QBuffer>
 #include <QImageWriter>
 
 namespace pondra {
-
-QString idleBand(double idleSeconds)
-{
-    if (idleSeconds < 600)
-        return QStringLiteral("active");
-    if (idleSeconds < 1800)
-        return QStringLiteral("semiIdle");
-    return QStringLiteral("idle");
-}
 
 bool isUsingHeadphones(const QString& outputDeviceType, const QString& outputDeviceName)
 {
@@ -53,7 +46,7 @@ QString payloadTimestamp(const QDateTime& moment)
 UpdatePayload PresencePayloadBuilder::build(const PresenceSnapshot& in, bool forceUpdate)
 {
     const bool present = in.isPondraMode;
-    const QString band = present ? idleBand(in.idleSeconds) : QStringLiteral("idle");
+    const QString band = present ? IdleState::fromSeconds(in.idleSeconds).wireText() : QStringLiteral("idle");
     // While away nothing of what the user is doing goes out.
     const bool headphones = present && isUsingHeadphones(in.outputDeviceType, in.outputDeviceName);
     const bool playing = present && in.isPlayingMedia;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/models/LastSentState.h"
-#include "app/models/UpdatePayload.h"
+#include "records/LastSentState.h"
+#include "records/UpdatePayload.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -11,9 +11,6 @@
 #include <optional>
 
 namespace pondra {
-
-/// The idle band of `idleSeconds`: under 600 "active", under 1800 "semiIdle", else "idle".
-QString idleBand(double idleSeconds);
 
 /// The user counts as on headphones when the output goes over Bluetooth to a
 /// device that is not the "Digital Hifi Audio" receiver.

@@ -1,2 +1,2 @@
 pondra_add_bench(bench_records records/bench_records.cpp)
-target_link_libraries(bench_records PRIVATE pondra_models)
+target_link_libraries(bench_records PRIVATE pondra_records)

@@ -31,13 +31,13 @@ class CameraCapture final : public QObject
 public:
     static constexpr float minimumQualityScore = 0.4f;
 
-    Published<std::optional<QImage>> capturedImage;
-    Published<std::optional<QImage>> pixelatedImage;
-    Published<bool> faceDetected{false};
-    Published<bool> isPondraMode{false};
-    Published<std::optional<QDateTime>> photoTimestamp;
-    Published<QList<CameraDevice>> availableCameras;
-    Published<bool> photoSkipped{false};
+    Owned<std::optional<QImage>, CameraCapture> capturedImage;
+    Owned<std::optional<QImage>, CameraCapture> pixelatedImage;
+    Owned<bool, CameraCapture> faceDetected{false};
+    Owned<bool, CameraCapture> isPondraMode{false};
+    Owned<std::optional<QDateTime>, CameraCapture> photoTimestamp;
+    Owned<QList<CameraDevice>, CameraCapture> availableCameras;
+    Owned<bool, CameraCapture> photoSkipped{false};
 
     /// `awayPhotoFolder` empty: `$XDG_DATA_HOME/Pondra`.
     explicit CameraCapture(std::unique_ptr<CameraBackend> backend = makeDefaultCameraBackend(),
@@ -57,6 +57,8 @@ public:
     void capturePondra(bool manual = false);
     /// Goes away: presence off, the pixelated photo shown and cached.
     void resetPondra();
+    /// The views' one write: the "Bad photo" notice has been shown and fades.
+    void clearPhotoSkipped() { photoSkipped.set(false); }
 
     /// A capture run is in progress.
     bool isCapturing() const { return m_isCapturing; }

@@ -1,6 +1,6 @@
 #include "net/Messages.h"
 
-#include "app/models/LastSentState.h"
+#include "records/Text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,7 +57,8 @@ IncomingMessage decodeRing(const QJsonObject& object)
     RingMessage message;
     auto from = requiredText(object, "from");
     auto to = requiredText(object, "to");
-    if (!from || !to || !optionalText(object, "url", message.url) || !optionalText(object, "photo", message.photo))
+    if (!from || !to || !optionalText(object, "url", message.url) ||
+        !optionalText(object, "photo", message.photo))
         return MalformedMessage{};
     message.from = *from;
     message.to = *to;

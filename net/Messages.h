@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/models/RemoteUser.h"
+#include "records/RemoteUser.h"
 
 #include <QByteArray>
 #include <QList>
@@ -51,8 +51,8 @@ struct UnknownMessage
     QString type;
 };
 
-using IncomingMessage =
-    std::variant<UndecodableMessage, MalformedMessage, UnknownMessage, UsersMessage, RingMessage, RingResponseMessage>;
+using IncomingMessage = std::variant<UndecodableMessage, MalformedMessage, UnknownMessage, UsersMessage,
+                                     RingMessage, RingResponseMessage>;
 
 /// Decodes one frame's text (as UTF-8 bytes). Types are told apart by
 /// canonical equivalence, case-sensitively; members we do not name are ignored,

@@ -5,6 +5,7 @@
 #include "platform/http/QtHttpClient.h"
 #include "platform/netpath/LinuxPathMonitor.h"
 #include "platform/websocket/QtWebSocket.h"
+#include "records/Text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,13 +17,6 @@
 namespace pondra {
 
 namespace {
-
-template <typename T>
-void assign(NetworkClient& client, Published<T>& property, T value)
-{
-    Q_EMIT client.objectWillChange();
-    property.set(std::move(value));
-}
 
 std::optional<QUrl> callUrl(const NetworkClient::UrlGetter& getter)
 {
@@ -37,11 +31,8 @@ QString callText(const NetworkClient::TextGetter& getter)
 } // namespace
 
 NetworkClient::NetworkClient(Callbacks callbacks, Backends backends, QObject* parent)
-    : QObject(parent),
-      m_callbacks(std::move(callbacks)),
-      m_http(std::move(backends.http)),
-      m_sockets(std::move(backends.sockets)),
-      m_pathMonitor(std::move(backends.pathMonitor)),
+    : QObject(parent), m_callbacks(std::move(callbacks)), m_http(std::move(backends.http)),
+      m_sockets(std::move(backends.sockets)), m_pathMonitor(std::move(backends.pathMonitor)),
       m_scheduler(backends.scheduler ? *backends.scheduler : RealScheduler::instance())
 {
     if (!m_http)
@@ -86,7 +77,8 @@ void NetworkClient::onPathUpdate(const NetworkPath& path)
     const bool wasAvailable = m_isNetworkAvailable;
     m_isNetworkAvailable = path.satisfied;
     if (path.satisfied) {
-        logInfo(lcNetwork, "Network path satisfied (interface: %s)", path.interfaceNames.join(QStringLiteral(", ")));
+        logInfo(lcNetwork, "Network path satisfied (interface: %s)",
+                path.interfaceNames.join(QStringLiteral(", ")));
         if (!wasAvailable) {
             logInfo(lcNetwork, "Network restored, triggering immediate reconnect");
             m_reconnectAttempt = 0;
@@ -95,7 +87,7 @@ void NetworkClient::onPathUpdate(const NetworkPath& path)
         return;
     }
     logInfo(lcNetwork, "Network path unsatisfied — pausing reconnect attempts");
-    assign(*this, isConnected, false);
+    assign(isConnected, false);
     m_webSocketPingTask.cancel();
     m_webSocketReconnectTask.cancel();
     m_webSocketReconnectTask = {};
@@ -151,10 +143,11 @@ void NetworkClient::startWebSocketPing()
     m_webSocketPingTask = m_scheduler.every(pingPeriod, this, [this] {
         if (!m_webSocketTask)
             return;
-        m_webSocketTask->sendPing([guard = QPointer<NetworkClient>(this)](const std::optional<QString>& error) {
-            if (guard)
-                guard->onPongReceived(error);
-        });
+        m_webSocketTask->sendPing(
+            [guard = QPointer<NetworkClient>(this)](const std::optional<QString>& error) {
+                if (guard)
+                    guard->onPongReceived(error);
+            });
     });
 }
 
@@ -163,7 +156,7 @@ void NetworkClient::onPongReceived(const std::optional<QString>& error)
     if (!error)
         return;
     logError(lcNetwork, "WebSocket ping failed: %@", *error);
-    assign(*this, isConnected, false);
+    assign(isConnected, false);
     m_isWebSocketIntentionallyClosed = false;
     scheduleReconnect();
 }
@@ -178,9 +171,10 @@ void NetworkClient::scheduleReconnect()
     }
     const double delaySeconds = std::min(60.0, 3.0 * std::pow(2.0, double(m_reconnectAttempt)));
     ++m_reconnectAttempt;
-    logInfo(lcNetwork, "Scheduling WebSocket reconnect in %fs (attempt %ld)...", delaySeconds, m_reconnectAttempt);
+    logInfo(lcNetwork, "Scheduling WebSocket reconnect in %fs (attempt %ld)...", delaySeconds,
+            m_reconnectAttempt);
     m_webSocketPingTask.cancel();
-    assign(*this, isConnected, false);
+    assign(isConnected, false);
     const auto delay = milliseconds(qint64(std::llround(delaySeconds * 1000.0)));
     m_webSocketReconnectTask = m_scheduler.after(delay, this, [this] {
         m_webSocketReconnectTask = {};
@@ -205,10 +199,11 @@ void NetworkClient::receiveWebSocketMessage()
     if (!m_webSocketTask)
         return;
     std::weak_ptr<WebSocketConnection> asked = m_webSocketTask;
-    m_webSocketTask->receive([guard = QPointer<NetworkClient>(this), asked](const WebSocketReceiveResult& result) {
-        if (guard)
-            guard->onReceiveCompleted(asked, result);
-    });
+    m_webSocketTask->receive(
+        [guard = QPointer<NetworkClient>(this), asked](const WebSocketReceiveResult& result) {
+            if (guard)
+                guard->onReceiveCompleted(asked, result);
+        });
 }
 
 void NetworkClient::onReceiveCompleted(const std::weak_ptr<WebSocketConnection>& asked,
@@ -221,11 +216,11 @@ void NetworkClient::onReceiveCompleted(const std::weak_ptr<WebSocketConnection>&
     }
     if (result.kind == WebSocketReceiveResult::Kind::Error) {
         logError(lcNetwork, "WebSocket receive error: %@", result.errorText);
-        assign(*this, isConnected, false);
+        assign(isConnected, false);
         scheduleReconnect();
         return;
     }
-    assign(*this, isConnected, true);
+    assign(isConnected, true);
     if (result.kind == WebSocketReceiveResult::Kind::Text) {
         handleWebSocketMessage(result.text);
     } else if (const auto text = net::textOfDataFrame(result.data)) {
@@ -245,12 +240,13 @@ void NetworkClient::handleWebSocketMessage(const QString& text)
     } else if (const auto* unknown = std::get_if<net::UnknownMessage>(&message)) {
         logDebug(lcNetwork, "Unknown WebSocket message type: %s", unknown->type);
     } else if (const auto* users = std::get_if<net::UsersMessage>(&message)) {
-        assign(*this, remoteUsers, users->data);
+        assign(remoteUsers, users->data);
     } else if (const auto* ring = std::get_if<net::RingMessage>(&message)) {
         if (canonicallyEqual(ring->to, callText(m_callbacks.getUserName)) && m_callbacks.onRingReceived)
             m_callbacks.onRingReceived(ring->from, ring->url, ring->photo);
     } else if (const auto* response = std::get_if<net::RingResponseMessage>(&message)) {
-        if (canonicallyEqual(response->to, callText(m_callbacks.getUserName)) && m_callbacks.onRingResponseReceived)
+        if (canonicallyEqual(response->to, callText(m_callbacks.getUserName)) &&
+            m_callbacks.onRingResponseReceived)
             m_callbacks.onRingResponseReceived(response->from, response->accepted, response->url);
     }
     // A known type whose members do not decode is dropped without a word.
@@ -280,7 +276,7 @@ void NetworkClient::fetchTeams()
                 return;
             teams.append(value.toString());
         }
-        assign(*this, availableTeams, teams);
+        assign(availableTeams, teams);
     });
 }
 
@@ -299,31 +295,32 @@ void NetworkClient::sendUpdateAsync(bool forceUpdate, std::function<void()> fini
         finish();
         return;
     }
-    m_callbacks.getUpdatePayload(forceUpdate, [guard = QPointer<NetworkClient>(this), finish](const UpdatePayload& answer) {
-        if (!guard)
-            return;
-        NetworkClient& self = *guard;
-        if (!answer.shouldSend || !answer.payload) {
-            finish();
-            return;
-        }
-        // Stored before anything is sent: it says what was built, not what arrived.
-        if (answer.state)
-            self.m_lastSentState = answer.state;
-        const QByteArray body = QJsonDocument(*answer.payload).toJson(QJsonDocument::Compact);
-        const std::optional<QUrl> url = callUrl(self.m_callbacks.getServerURL);
-        if (!url) {
-            // Like a transport failure: the address was already logged when it was refused.
-            finish();
-            return;
-        }
-        self.m_http->postJson(*url, body, callText(self.m_callbacks.getApiToken), &self,
-                              [finish](const HttpReply& reply) {
-                                  if (reply.status && *reply.status != 200)
-                                      logError(lcNetwork, "Server returned status: %ld", *reply.status);
-                                  finish();
-                              });
-    });
+    m_callbacks.getUpdatePayload(
+        forceUpdate, [guard = QPointer<NetworkClient>(this), finish](const UpdatePayload& answer) {
+            if (!guard)
+                return;
+            NetworkClient& self = *guard;
+            if (!answer.shouldSend || !answer.payload) {
+                finish();
+                return;
+            }
+            // Stored before anything is sent: it says what was built, not what arrived.
+            if (answer.state)
+                self.m_lastSentState = answer.state;
+            const QByteArray body = QJsonDocument(*answer.payload).toJson(QJsonDocument::Compact);
+            const std::optional<QUrl> url = callUrl(self.m_callbacks.getServerURL);
+            if (!url) {
+                // Like a transport failure: the address was already logged when it was refused.
+                finish();
+                return;
+            }
+            self.m_http->postJson(*url, body, callText(self.m_callbacks.getApiToken), &self,
+                                  [finish](const HttpReply& reply) {
+                                      if (reply.status && *reply.status != 200)
+                                          logError(lcNetwork, "Server returned status: %ld", *reply.status);
+                                      finish();
+                                  });
+        });
 }
 
 void NetworkClient::startKeepAlive()

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/models/LastSentState.h"
-#include "app/models/RemoteUser.h"
-#include "app/models/UpdatePayload.h"
 #include "platform/core/Published.h"
 #include "platform/core/Scheduler.h"
 #include "platform/http/HttpClient.h"
 #include "platform/netpath/PathMonitor.h"
 #include "platform/websocket/WebSocket.h"
+#include "records/LastSentState.h"
+#include "records/RemoteUser.h"
+#include "records/UpdatePayload.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -35,7 +35,8 @@ struct NetworkClientCallbacks
     TextGetter getTeamName;
     TextGetter getApiToken;
     TextGetter getUserName;
-    std::function<void(const QString& from, const std::optional<QString>& url, const std::optional<QString>& photo)>
+    std::function<void(const QString& from, const std::optional<QString>& url,
+                       const std::optional<QString>& photo)>
         onRingReceived;
     std::function<void(const QString& from, bool accepted, const std::optional<QString>& url)>
         onRingResponseReceived;
@@ -74,9 +75,9 @@ public:
     explicit NetworkClient(Callbacks callbacks, Backends backends = {}, QObject* parent = nullptr);
     ~NetworkClient() override;
 
-    Published<QList<RemoteUser>> remoteUsers;
-    Published<QStringList> availableTeams{QStringList{QStringLiteral("Default")}};
-    Published<bool> isConnected{false};
+    Owned<QList<RemoteUser>, NetworkClient> remoteUsers;
+    Owned<QStringList, NetworkClient> availableTeams{QStringList{QStringLiteral("Default")}};
+    Owned<bool, NetworkClient> isConnected{false};
 
     void connect();
     void reconnect();
@@ -98,8 +99,16 @@ Q_SIGNALS:
     void objectWillChange();
 
 private:
+    /// Views hear of the change before it lands, as the owner announces it.
+    template <typename T> void assign(Owned<T, NetworkClient>& property, T value)
+    {
+        Q_EMIT objectWillChange();
+        property.set(std::move(value));
+    }
+
     void onPathUpdate(const NetworkPath& path);
-    void onReceiveCompleted(const std::weak_ptr<WebSocketConnection>& asked, const WebSocketReceiveResult& result);
+    void onReceiveCompleted(const std::weak_ptr<WebSocketConnection>& asked,
+                            const WebSocketReceiveResult& result);
     void onPongReceived(const std::optional<QString>& error);
 
     void startPathMonitor();

@@ -1,12 +1,12 @@
 #include "rings/RingManager.h"
 
-#include "app/models/PhotoDecoder.h"
 #include "platform/core/Log.h"
 #include "platform/core/Uuid.h"
 #include "platform/http/HttpClient.h"
 #include "platform/http/QtHttpClient.h"
 #include "platform/sound/SoundEffectPlayer.h"
 #include "platform/urlopener/DesktopUrlOpener.h"
+#include "records/PhotoDecoder.h"
 
 #include <QBuffer>
 #include <QJsonDocument>

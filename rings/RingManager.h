@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/models/Rings.h"
 #include "platform/core/Published.h"
 #include "platform/core/Scheduler.h"
+#include "records/Rings.h"
 
 #include <QHash>
 #include <QImage>
@@ -38,10 +38,10 @@ class RingManager final : public QObject
     Q_OBJECT
 public:
     /// The one ring shown to the user.
-    Published<std::optional<IncomingRing>> incomingRing;
+    Owned<std::optional<IncomingRing>, RingManager> incomingRing;
     /// The ringer's status text ("Checking with …", "Maybe later!", the
     /// server's refusal), shown in the main window.
-    Published<std::optional<QString>> waitingForResponse;
+    Owned<std::optional<QString>, RingManager> waitingForResponse;
 
     using UrlSource = std::function<std::optional<QUrl>()>;
     using TextSource = std::function<QString()>;

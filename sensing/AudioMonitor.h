@@ -17,11 +17,11 @@ class AudioMonitor final : public QObject
     Q_OBJECT
 
 public:
-    Published<bool> isPlaying{false};
-    Published<QString> outputDeviceName{QStringLiteral("Unknown")};
-    Published<QString> outputDeviceType{QStringLiteral("Unknown")};
-    Published<float> volume{1.0f};
-    Published<bool> isMuted{false};
+    Owned<bool, AudioMonitor> isPlaying{false};
+    Owned<QString, AudioMonitor> outputDeviceName{QStringLiteral("Unknown")};
+    Owned<QString, AudioMonitor> outputDeviceType{QStringLiteral("Unknown")};
+    Owned<float, AudioMonitor> volume{1.0f};
+    Owned<bool, AudioMonitor> isMuted{false};
 
     /// Publishes the first values before it returns, then polls every second.
     explicit AudioMonitor(std::shared_ptr<AudioDeviceSource> devices = sharedDefaultSource(),

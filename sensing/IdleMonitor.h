@@ -18,9 +18,9 @@ class IdleMonitor final : public QObject
     Q_OBJECT
 public:
     /// Seconds since the last input event, fractional.
-    Published<double> idleSeconds{0.0};
+    Owned<double, IdleMonitor> idleSeconds{0.0};
     /// Whether `idleSeconds` has reached `idleThreshold`.
-    Published<bool> isIdle{false};
+    Owned<bool, IdleMonitor> isIdle{false};
     /// Seconds of no input after which the user counts as idle.
     double idleThreshold = 60.0;
 

@@ -18,10 +18,10 @@ class MeetingMonitor final : public QObject
     Q_OBJECT
 
 public:
-    Published<bool> isInMeeting{false};
-    Published<QString> meetingApp{QString()};
-    Published<bool> isCameraInUse{false};
-    Published<bool> isMicInUse{false};
+    Owned<bool, MeetingMonitor> isInMeeting{false};
+    Owned<QString, MeetingMonitor> meetingApp{QString()};
+    Owned<bool, MeetingMonitor> isCameraInUse{false};
+    Owned<bool, MeetingMonitor> isMicInUse{false};
 
     /// Publishes the first verdict before it returns, then looks every two seconds.
     explicit MeetingMonitor(std::shared_ptr<MeetingSignals> meetingSignals = defaultSignals(),

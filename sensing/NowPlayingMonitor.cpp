@@ -55,12 +55,14 @@ std::optional<QString> defaultNowPlayingScriptPath()
     return QDir::cleanPath(programFolder + QStringLiteral("/../share/pondra/") + scriptName);
 }
 
-NowPlayingMonitor::NowPlayingMonitor(Scheduler& scheduler, QString interpreterPath, std::optional<QString> scriptPath,
-                                     QObject* parent)
-    : QObject(parent)
-    , m_scheduler(scheduler)
-    , m_interpreterPath(std::move(interpreterPath))
+NowPlayingMonitor::NowPlayingMonitor(Scheduler& scheduler, QString interpreterPath,
+                                     std::optional<QString> scriptPath, QObject* parent)
+    : QObject(parent), m_scheduler(scheduler), m_interpreterPath(std::move(interpreterPath))
 {
+    const auto announce = [this] { Q_EMIT changed(); };
+    currentTrack.setChangeHook(announce);
+    currentArtist.setChangeHook(announce);
+    isPlaying.setChangeHook(announce);
     if (!scriptPath) {
         logError(lcNowPlaying, "Could not get app bundle resource path");
     } else if (QFileInfo(*scriptPath).isFile()) {

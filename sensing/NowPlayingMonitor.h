@@ -37,9 +37,9 @@ class NowPlayingMonitor final : public QObject
     Q_OBJECT
 
 public:
-    Published<QString> currentTrack;
-    Published<QString> currentArtist;
-    Published<bool> isPlaying{false};
+    Owned<QString, NowPlayingMonitor> currentTrack;
+    Owned<QString, NowPlayingMonitor> currentArtist;
+    Owned<bool, NowPlayingMonitor> isPlaying{false};
 
     static constexpr auto pollInterval = std::chrono::seconds(5);
     static constexpr auto helperTimeout = std::chrono::seconds(8);
@@ -55,6 +55,10 @@ public:
     QString nowPlayingText() const;
     /// Whether a helper process is running now.
     bool isHelperRunning() const { return m_helper != nullptr; }
+
+Q_SIGNALS:
+    /// Any published value was assigned.
+    void changed();
 
 private:
     void fetchNowPlayingInfo();

@@ -18,7 +18,7 @@ class SystemEventObserver final : public QObject
     Q_OBJECT
 public:
     /// The last screen report was a lock. Starts false whatever the session says.
-    Published<bool> isScreenLocked{false};
+    Owned<bool, SystemEventObserver> isScreenLocked{false};
 
     SystemEventObserver(std::function<void()> onScreenLock, std::function<void()> onSystemWake,
                         std::unique_ptr<SessionEventSource> events = makeSystemSessionEvents(),

@@ -1,7 +1,7 @@
 // Decoding a "users" array of 200 records with ~20 KB photos, then reading
 // every decoded photo twice: the second read should cost under 1% of the first.
-#include "app/models/PhotoDecoder.h"
-#include "app/models/RemoteUser.h"
+#include "records/PhotoDecoder.h"
+#include "records/RemoteUser.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -19,7 +19,8 @@ QString photoOfAboutTwentyKiB(int seed)
     QRandomGenerator rng(seed);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, qRgb((x + seed) % 256, (y * 3) % 256, int(rng.bounded(40)) + ((x ^ y) & 0x7f)));
+            image.setPixel(x, y,
+                           qRgb((x + seed) % 256, (y * 3) % 256, int(rng.bounded(40)) + ((x ^ y) & 0x7f)));
     for (int quality = 90; quality > 5; quality -= 5) {
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -46,7 +47,8 @@ const QByteArray& usersMessage()
             u.lastUpdate = QStringLiteral("2026-12-10T09:00:00Z");
             users.append(u.toJson());
         }
-        return QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("users")}, {QStringLiteral("users"), users}})
+        return QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("users")},
+                                         {QStringLiteral("users"), users}})
             .toJson(QJsonDocument::Compact);
     }();
     return message;
@@ -54,7 +56,8 @@ const QByteArray& usersMessage()
 
 std::vector<RemoteUser> decodeUsers(const QByteArray& message)
 {
-    const QJsonArray array = QJsonDocument::fromJson(message).object().value(QStringLiteral("users")).toArray();
+    const QJsonArray array =
+        QJsonDocument::fromJson(message).object().value(QStringLiteral("users")).toArray();
     std::vector<RemoteUser> users;
     users.reserve(array.size());
     for (const QJsonValue& v : array)
@@ -98,4 +101,3 @@ void BM_SecondPhotoRead(benchmark::State& state)
 BENCHMARK(BM_DecodeUsersMessage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstPhotoRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SecondPhotoRead)->Unit(benchmark::kMillisecond);
-

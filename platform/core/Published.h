@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -55,38 +56,26 @@ private:
 };
 
 /**
- * A published value: every assignment stores the value, fires the owner's
- * change hook and then hands the value to every subscriber, also when it
- * equals the previous one. Subscribing delivers the current value at once.
+ * The read-only face of a published value: what views and other readers get.
+ * They can read it and subscribe to it; only its owner assigns it (see
+ * `Published` and `Owned`). Subscribing delivers the current value at once,
+ * then every assignment, also of a value equal to the previous one.
  * Main thread only.
  */
-template <typename T>
-class Published final
+template <typename T> class ReadOnly
 {
 public:
     using Handler = std::function<void(const T&)>;
 
-    explicit Published(T initial = T{}) : m_state(std::make_shared<State>()) { m_state->value = std::move(initial); }
-    Published(const Published&) = delete;
-    Published& operator=(const Published&) = delete;
+    ReadOnly(const ReadOnly&) = delete;
+    ReadOnly& operator=(const ReadOnly&) = delete;
 
     const T& get() const { return m_state->value; }
     const T& operator()() const { return m_state->value; }
 
-    /// Called after the value is stored and before subscribers hear of it.
-    void setChangeHook(std::function<void()> hook) { m_state->changeHook = std::move(hook); }
-
-    void set(T value)
-    {
-        m_state->value = std::move(value);
-        if (m_state->changeHook)
-            m_state->changeHook();
-        deliver();
-    }
-
     /// The handler runs now with the current value, then on every assignment,
     /// until the returned handle is released or `context` is destroyed.
-    [[nodiscard]] Subscription subscribe(QObject* context, Handler handler)
+    [[nodiscard]] Subscription subscribe(QObject* context, Handler handler) const
     {
         auto entry = std::make_shared<Entry>();
         entry->context = context;
@@ -115,6 +104,21 @@ public:
         return n;
     }
 
+protected:
+    explicit ReadOnly(T initial) : m_state(std::make_shared<State>()) { m_state->value = std::move(initial); }
+    ~ReadOnly() = default;
+
+    void setChangeHook(std::function<void()> hook) { m_state->changeHook = std::move(hook); }
+
+    void set(T value)
+    {
+        m_state->value = std::move(value);
+        const auto generation = ++m_state->generation;
+        if (m_state->changeHook)
+            m_state->changeHook();
+        deliver(generation);
+    }
+
 private:
     struct Entry
     {
@@ -128,18 +132,23 @@ private:
     struct State
     {
         T value{};
+        std::uint64_t generation = 0;
         std::function<void()> changeHook;
         std::vector<std::shared_ptr<Entry>> entries;
     };
 
-    void deliver()
+    void deliver(std::uint64_t generation)
     {
         // Deliver to a snapshot: handlers may subscribe, unsubscribe or
-        // assign again while we iterate.
+        // assign again while we iterate. An assignment made meanwhile has
+        // delivered a newer value to everyone, so this older one stops there:
+        // no subscriber may end on a stale value.
         auto state = m_state;
         const T value = state->value;
         const auto snapshot = state->entries;
         for (const auto& entry : snapshot) {
+            if (state->generation != generation)
+                return;
             if (!entry->active)
                 continue;
             if (entry->isOrphaned()) {
@@ -154,9 +163,36 @@ private:
     std::shared_ptr<State> m_state;
 };
 
+/**
+ * A published value that anyone holding it may assign: every assignment
+ * stores the value, fires the change hook and then hands the value to every
+ * subscriber. Owners keep these private or use `Owned` for public members.
+ */
+template <typename T> class Published final : public ReadOnly<T>
+{
+public:
+    explicit Published(T initial = T{}) : ReadOnly<T>(std::move(initial)) {}
+
+    /// Called after the value is stored and before subscribers hear of it.
+    using ReadOnly<T>::setChangeHook;
+    using ReadOnly<T>::set;
+};
+
+/**
+ * A published member whose assignment and change hook belong to `Owner`
+ * alone; everyone else sees the read-only face.
+ */
+template <typename T, typename Owner> class Owned final : public ReadOnly<T>
+{
+public:
+    explicit Owned(T initial = T{}) : ReadOnly<T>(std::move(initial)) {}
+
+private:
+    friend Owner;
+};
+
 /// Passes a value on only when it differs from the last one passed on.
-template <typename T>
-std::function<void(const T&)> dropRepeats(std::function<void(const T&)> handler)
+template <typename T> std::function<void(const T&)> dropRepeats(std::function<void(const T&)> handler)
 {
     auto last = std::make_shared<std::optional<T>>();
     return [last, handler = std::move(handler)](const T& value) {
@@ -168,8 +204,7 @@ std::function<void(const T&)> dropRepeats(std::function<void(const T&)> handler)
 }
 
 /// Ignores the first value (the one a new subscription delivers at once).
-template <typename T>
-std::function<void(const T&)> skipFirst(std::function<void(const T&)> handler)
+template <typename T> std::function<void(const T&)> skipFirst(std::function<void(const T&)> handler)
 {
     auto first = std::make_shared<bool>(true);
     return [first, handler = std::move(handler)](const T& value) {
@@ -181,7 +216,8 @@ std::function<void(const T&)> skipFirst(std::function<void(const T&)> handler)
 
 /// Delivers each value on the next turn of the main loop (through the scheduler).
 template <typename T>
-std::function<void(const T&)> onNextTurn(Scheduler& scheduler, QObject* context, std::function<void(const T&)> handler);
+std::function<void(const T&)> onNextTurn(Scheduler& scheduler, QObject* context,
+                                         std::function<void(const T&)> handler);
 
 } // namespace pondra
 

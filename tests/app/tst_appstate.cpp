@@ -1,19 +1,7 @@
 // The application state wired to fakes of every backend, on virtual time:
 // what reaches the server (as update requests) when the monitors, the camera
 // and the session change, and what the state mirrors for the views.
-#include "app/AppState.h"
-#include "platform/audio/FakeAudioDeviceSource.h"
-#include "platform/camera/FakeCameraBackend.h"
-#include "platform/idle/FakeIdleSource.h"
-#include "platform/meeting/FakeMeetingSignals.h"
-#include "platform/notify/FakeNotifier.h"
-#include "platform/session/FakeSessionEvents.h"
-#include "platform/sound/FakeSoundPlayer.h"
-#include "platform/urlopener/FakeUrlOpener.h"
-#include "platform/websocket/FakeWebSocket.h"
-#include "platform/http/FakeHttpClient.h"
-
-#include "TestEnvironment.h"
+#include "AppRig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,29 +9,12 @@
 #include <QtTest>
 
 using namespace pondra;
+using pondra::test::detailedFrame;
+using pondra::test::nowPlayingLine;
+using Rig = pondra::test::AppRig;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A photo with detail, so that its pixelated copy differs from it.
-QImage frame(int shade)
-{
-    QImage image(640, 480, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, qRgb(shade, (x * 7) % 256, (y * 13) % 256));
-    }
-    return image;
-}
-
-QByteArray nowPlayingLine(bool playing, const QString& title, const QString& artist)
-{
-    return QJsonDocument(QJsonObject{{QStringLiteral("playing"), playing},
-                                     {QStringLiteral("title"), title},
-                                     {QStringLiteral("artist"), artist},
-                                     {QStringLiteral("album"), QString()}})
-        .toJson(QJsonDocument::Compact);
-}
 
 QString text(const QJsonObject& message)
 {
@@ -58,138 +29,18 @@ QString ringMessage(const QString& to)
                  {QStringLiteral("url"), QStringLiteral("https://meet.example.com/x")}});
 }
 
-/// The state with fakes behind every service. The user is "Ana" of team "Blue".
-struct Rig
+bool present(const QJsonObject& record)
 {
-    test::ScopedXdgHome home;
-    VirtualScheduler scheduler;
-    std::shared_ptr<SettingsStore> store = std::make_shared<SettingsStore>();
-    std::shared_ptr<FakeNotifier> notifier = std::make_shared<FakeNotifier>();
-    std::shared_ptr<FakeFaceAnalyser> faces = std::make_shared<FakeFaceAnalyser>();
-    std::shared_ptr<FakeAudioDeviceSource> audio = std::make_shared<FakeAudioDeviceSource>();
-    std::shared_ptr<FakeMeetingSignals> meeting = std::make_shared<FakeMeetingSignals>();
-    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
-    std::shared_ptr<FakeWebSocketFactory> sockets = std::make_shared<FakeWebSocketFactory>();
-    std::shared_ptr<FakePathMonitor> path = std::make_shared<FakePathMonitor>();
-    FakeSoundPlayer sound;
-    FakeUrlOpener opener;
-    FakeIdleSource* idle = nullptr;
-    FakeCameraBackend* camera = nullptr;
-    FakeSessionEvents* session = nullptr;
-    QString awayFolder = home.path() + QStringLiteral("/away");
-    /// What the stub now-playing helper prints.
-    QString nowPlayingFile = home.path() + QStringLiteral("/now-playing.json");
-    std::unique_ptr<AppState> app;
-    /// Requests answered, requests looked at, and the steps pending after the last settling round.
-    int answered = 0;
-    int seen = 0;
-    int pendingAfterLastRound = -1;
-
-    Rig()
-    {
-        store->setText(QStringLiteral("userName"), QStringLiteral("Ana"));
-        store->setText(QStringLiteral("teamName"), QStringLiteral("Blue"));
-        faces->quality = [](const QImage&) { return 0.9f; };
-        setNowPlaying(false, {}, {});
-    }
-
-    void setNowPlaying(bool playing, const QString& title, const QString& artist)
-    {
-        QFile file(nowPlayingFile);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(nowPlayingLine(playing, title, artist));
-    }
-
-    /// `withPlayer` false: no helper script at all.
-    void build(bool withPlayer = false)
-    {
-        AppBackends backends;
-        backends.scheduler = &scheduler;
-        backends.settings = store;
-        backends.notifier = notifier;
-        auto idleSource = std::make_unique<FakeIdleSource>();
-        idleSource->reading = 0.0;
-        idle = idleSource.get();
-        backends.idleSource = std::move(idleSource);
-        auto cameraBackend = std::make_unique<FakeCameraBackend>(scheduler);
-        cameraBackend->list = {{QStringLiteral("cam-1"), QStringLiteral("Built-in Camera")}};
-        camera = cameraBackend.get();
-        backends.camera = std::move(cameraBackend);
-        backends.faces = faces;
-        backends.awayPhotoFolder = awayFolder;
-        backends.audio = audio;
-        backends.meeting = meeting;
-        backends.nowPlayingInterpreter = QStringLiteral("/bin/sh");
-        if (withPlayer) {
-            const QString script = home.path() + QStringLiteral("/now-playing.sh");
-            QFile file(script);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("cat \"" + nowPlayingFile.toUtf8() + "\"\n");
-            backends.nowPlayingScript = script;
-        } else {
-            backends.nowPlayingScript = home.path() + QStringLiteral("/no-such-helper.sh");
-            QTest::ignoreMessage(QtCriticalMsg, qPrintable(QStringLiteral("MediaRemote helper not found at: ")
-                                                           + *backends.nowPlayingScript));
-        }
-        auto events = std::make_unique<FakeSessionEvents>();
-        session = events.get();
-        backends.sessionEvents = std::move(events);
-        backends.network = {http, sockets, path, &scheduler};
-        backends.rings = {http.get(), &sound, &opener, &scheduler};
-        app = std::make_unique<AppState>(std::move(backends));
-        if (withPlayer)
-            QTRY_VERIFY(!app->nowPlayingMonitor().isHelperRunning());
-    }
-
-    static bool isUpdate(const FakeHttpClient::Request& r)
-    {
-        return r.method == "POST" && r.url.path() == QLatin1String("/pondra/update");
-    }
-
-    /// Runs what is due now and answers every upload, until nothing new comes.
-    void settle()
-    {
-        for (int round = 0; round < 10; ++round) {
-            scheduler.runPending();
-            auto& requests = http->requests();
-            if (answered == requests.size() && scheduler.pendingCount() == pendingAfterLastRound)
-                return;
-            pendingAfterLastRound = scheduler.pendingCount();
-            for (; answered < requests.size(); ++answered) {
-                if (isUpdate(requests[answered]))
-                    http->answer(answered, 200, "{\"ok\":true}");
-            }
-        }
-    }
-
-    /// The records uploaded since the last call.
-    QList<QJsonObject> newUploads()
-    {
-        settle();
-        QList<QJsonObject> out;
-        const auto& requests = http->requests();
-        for (; seen < requests.size(); ++seen) {
-            if (isUpdate(requests[seen]))
-                out << QJsonDocument::fromJson(requests[seen].body).object();
-        }
-        return out;
-    }
-
-    /// A whole capture run (burst, one good frame); the user is present after it.
-    void capture(bool manual = false)
-    {
-        app->cameraCapture().capturePondra(manual);
-        scheduler.advance(500ms);
-        QVERIFY(camera->lastSession);
-        camera->lastSession->deliverFrame(frame(40 + camera->sessionsOpened));
-        scheduler.advance(1500ms);
-        QTRY_VERIFY(!app->cameraCapture().isCapturing());
-    }
-};
-
-bool present(const QJsonObject& record) { return record.value(QStringLiteral("isPondra")).toBool(); }
-QString band(const QJsonObject& record) { return record.value(QStringLiteral("idleState")).toString(); }
-QJsonValue photo(const QJsonObject& record) { return record.value(QStringLiteral("photo")); }
+    return record.value(QStringLiteral("isPondra")).toBool();
+}
+QString band(const QJsonObject& record)
+{
+    return record.value(QStringLiteral("idleState")).toString();
+}
+QJsonValue photo(const QJsonObject& record)
+{
+    return record.value(QStringLiteral("photo"));
+}
 
 } // namespace
 
@@ -230,7 +81,7 @@ void TestAppState::freshStartUploadsOnce()
     Rig rig;
     if (cachedPhoto) {
         QVERIFY(QDir().mkpath(rig.awayFolder));
-        QVERIFY(frame(90).save(rig.awayFolder + QStringLiteral("/away-photo.jpg"), "JPG"));
+        QVERIFY(detailedFrame(90).save(rig.awayFolder + QStringLiteral("/away-photo.jpg"), "JPG"));
     }
     if (staleStatus) {
         rig.store->setText(QStringLiteral("userStatus"), QStringLiteral("Lunch"));
@@ -403,7 +254,7 @@ void TestAppState::screenLock()
     if (before == QLatin1String("capturing")) {
         capture.capturePondra(false);
         rig.scheduler.advance(500ms);
-        rig.camera->lastSession->deliverFrame(frame(70));
+        rig.camera->lastSession->deliverFrame(detailedFrame(70));
         QVERIFY(capture.isCapturing());
     }
     rig.session->lock();
@@ -490,21 +341,26 @@ void TestAppState::mirrorsFollowTheirSources()
     RingManager& rings = app.ringManager();
     QSignalSpy changed(&app, &AppState::changed);
     const auto allMirrored = [&] {
-        return app.remoteUsers.get() == net.remoteUsers.get() && app.availableTeams.get() == net.availableTeams.get()
-            && app.isConnected.get() == net.isConnected.get()
-            && app.isScreenLocked.get() == app.systemEventObserver().isScreenLocked.get()
-            && app.waitingForResponse.get() == rings.waitingForResponse.get()
-            && bool(app.incomingRing.get()) == bool(rings.incomingRing.get())
-            && (!app.incomingRing.get() || app.incomingRing.get()->id == rings.incomingRing.get()->id);
+        return app.remoteUsers.get() == net.remoteUsers.get() &&
+               app.availableTeams.get() == net.availableTeams.get() &&
+               app.isConnected.get() == net.isConnected.get() &&
+               app.isScreenLocked.get() == app.systemEventObserver().isScreenLocked.get() &&
+               app.waitingForResponse.get() == rings.waitingForResponse.get() &&
+               bool(app.incomingRing.get()) == bool(rings.incomingRing.get()) &&
+               (!app.incomingRing.get() || app.incomingRing.get()->id == rings.incomingRing.get()->id);
     };
     QVERIFY(allMirrored());
     QCOMPARE(app.availableTeams.get(), QStringList{QStringLiteral("Default")});
 
     // A users message: connected, and the teammates arrive.
-    const QJsonObject bo{{QStringLiteral("id"), QStringLiteral("B2")},      {QStringLiteral("name"), QStringLiteral("Bo")},
-                         {QStringLiteral("team"), QStringLiteral("Blue")},  {QStringLiteral("isPondra"), true},
-                         {QStringLiteral("isIdle"), false},                 {QStringLiteral("idleState"), QStringLiteral("active")},
-                         {QStringLiteral("idleSeconds"), 3},                {QStringLiteral("lastUpdate"), QStringLiteral("2026-01-05T11:59:00Z")}};
+    const QJsonObject bo{{QStringLiteral("id"), QStringLiteral("B2")},
+                         {QStringLiteral("name"), QStringLiteral("Bo")},
+                         {QStringLiteral("team"), QStringLiteral("Blue")},
+                         {QStringLiteral("isPondra"), true},
+                         {QStringLiteral("isIdle"), false},
+                         {QStringLiteral("idleState"), QStringLiteral("active")},
+                         {QStringLiteral("idleSeconds"), 3},
+                         {QStringLiteral("lastUpdate"), QStringLiteral("2026-01-05T11:59:00Z")}};
     QVERIFY(rig.sockets->latest()->deliverText(
         text({{QStringLiteral("type"), QStringLiteral("users")}, {QStringLiteral("data"), QJsonArray{bo}}})));
     QVERIFY(app.isConnected.get());

@@ -1,6 +1,6 @@
-#include "app/models/ServerAddresses.h"
 #include "platform/core/Log.h"
 #include "platform/http/ApiToken.h"
+#include "records/ServerAddresses.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -17,11 +17,18 @@ class TestAddresses : public QObject
 
     void expectWsLines(const QString& token, const char* last)
     {
-        QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("[WS URL Debug] apiToken.isEmpty=%1, apiToken.count=%2, isPlaceholder=%3")
-                                                      .arg(token.isEmpty() ? "true" : "false").arg(token.size())
-                                                      .arg(token == QLatin1String(apiTokenPlaceholder) ? "true" : "false")));
-        QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("[WS URL Debug] apiToken prefix: %1...").arg(secretPrefix(token))));
-        QTest::ignoreMessage(isUsableApiToken(token) ? QtInfoMsg : QtCriticalMsg, QRegularExpression(QRegularExpression::escape(QString::fromUtf8(last))));
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            qPrintable(
+                QStringLiteral("[WS URL Debug] apiToken.isEmpty=%1, apiToken.count=%2, isPlaceholder=%3")
+                    .arg(token.isEmpty() ? "true" : "false")
+                    .arg(token.size())
+                    .arg(token == QLatin1String(apiTokenPlaceholder) ? "true" : "false")));
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            qPrintable(QStringLiteral("[WS URL Debug] apiToken prefix: %1...").arg(secretPrefix(token))));
+        QTest::ignoreMessage(isUsableApiToken(token) ? QtInfoMsg : QtCriticalMsg,
+                             QRegularExpression(QRegularExpression::escape(QString::fromUtf8(last))));
     }
 
 private Q_SLOTS:
@@ -30,18 +37,42 @@ private Q_SLOTS:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("normalized");
         QTest::addColumn<QString>("ws");
-        QTest::newRow("bare host") << "team.example.com" << "https://team.example.com" << "wss://team.example.com";
-        QTest::newRow("trailing slashes") << "team.example.com///" << "https://team.example.com" << "wss://team.example.com";
-        QTest::newRow("only slashes") << "///" << "https://" << "wss://";
-        QTest::newRow("localhost") << "localhost" << "http://localhost" << "ws://localhost";
-        QTest::newRow("localhost with port") << "localhost:8787/" << "http://localhost:8787" << "ws://localhost:8787";
-        QTest::newRow("localhost prefix only") << "localhostel.com" << "http://localhostel.com" << "ws://localhostel.com";
-        QTest::newRow("http kept") << "http://10.0.0.2:80" << "http://10.0.0.2:80" << "ws://10.0.0.2:80";
-        QTest::newRow("https kept") << "https://h.example/" << "https://h.example" << "wss://h.example";
-        QTest::newRow("capital scheme") << "HTTP://h.example" << "https://HTTP://h.example" << "wss://HTTP://h.example";
-        QTest::newRow("other scheme") << "ftp://h.example" << "https://ftp://h.example" << "wss://ftp://h.example";
-        QTest::newRow("scheme further on") << "https://h.example/x/http://y" << "https://h.example/x/http://y" << "wss://h.example/x/ws://y";
-        QTest::newRow("spaces kept") << " h.example" << "https:// h.example" << "wss:// h.example";
+        QTest::newRow("bare host") << "team.example.com"
+                                   << "https://team.example.com"
+                                   << "wss://team.example.com";
+        QTest::newRow("trailing slashes") << "team.example.com///"
+                                          << "https://team.example.com"
+                                          << "wss://team.example.com";
+        QTest::newRow("only slashes") << "///"
+                                      << "https://"
+                                      << "wss://";
+        QTest::newRow("localhost") << "localhost"
+                                   << "http://localhost"
+                                   << "ws://localhost";
+        QTest::newRow("localhost with port") << "localhost:8787/"
+                                             << "http://localhost:8787"
+                                             << "ws://localhost:8787";
+        QTest::newRow("localhost prefix only") << "localhostel.com"
+                                               << "http://localhostel.com"
+                                               << "ws://localhostel.com";
+        QTest::newRow("http kept") << "http://10.0.0.2:80"
+                                   << "http://10.0.0.2:80"
+                                   << "ws://10.0.0.2:80";
+        QTest::newRow("https kept") << "https://h.example/"
+                                    << "https://h.example"
+                                    << "wss://h.example";
+        QTest::newRow("capital scheme") << "HTTP://h.example"
+                                        << "https://HTTP://h.example"
+                                        << "wss://HTTP://h.example";
+        QTest::newRow("other scheme") << "ftp://h.example"
+                                      << "https://ftp://h.example"
+                                      << "wss://ftp://h.example";
+        QTest::newRow("scheme further on") << "https://h.example/x/http://y"
+                                           << "https://h.example/x/http://y"
+                                           << "wss://h.example/x/ws://y";
+        QTest::newRow("spaces kept") << " h.example"
+                                     << "https:// h.example"
+                                     << "wss:// h.example";
     }
     void addresses()
     {
@@ -54,14 +85,18 @@ private Q_SLOTS:
         const QString update = normalized + QStringLiteral("/pondra/update");
         if (QUrl(update, QUrl::StrictMode).isValid() && !QUrl(update).host().isEmpty()) {
             QCOMPARE(m_addresses.serverURL()->toString(), QUrl(update).toString());
-            QCOMPARE(m_addresses.ringURL()->toString(), QUrl(normalized + QStringLiteral("/pondra/ring")).toString());
-            QCOMPARE(m_addresses.ringResponseURL()->toString(), QUrl(normalized + QStringLiteral("/pondra/ring-response")).toString());
-            QCOMPARE(m_addresses.teamsURL()->toString(), QUrl(normalized + QStringLiteral("/pondra/teams")).toString());
+            QCOMPARE(m_addresses.ringURL()->toString(),
+                     QUrl(normalized + QStringLiteral("/pondra/ring")).toString());
+            QCOMPARE(m_addresses.ringResponseURL()->toString(),
+                     QUrl(normalized + QStringLiteral("/pondra/ring-response")).toString());
+            QCOMPARE(m_addresses.teamsURL()->toString(),
+                     QUrl(normalized + QStringLiteral("/pondra/teams")).toString());
             expectWsLines(m_token, "[WS URL Debug] Using UNAUTHENTICATED URL (no token)");
             QCOMPARE(m_addresses.wsURL()->toString(), QUrl(ws + QStringLiteral("/pondra/ws")).toString());
         } else {
             // A text that the strict parser refuses fails the attempt with a log line.
-            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Refusing invalid server address")));
+            QTest::ignoreMessage(QtCriticalMsg,
+                                 QRegularExpression(QStringLiteral("^Refusing invalid server address")));
             QVERIFY(!m_addresses.serverURL());
         }
     }
@@ -70,14 +105,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("query"); // empty: no query, no header
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("placeholder") << "{{PONDRA_API_TOKEN}}" << "";
-        QTest::newRow("placeholder with space") << "{{PONDRA_API_TOKEN}} " << "%7B%7BPONDRA_API_TOKEN%7D%7D%20";
-        QTest::newRow("plain") << "abcDEF123-._~xyz" << "abcDEF123-._~xyz";
-        QTest::newRow("short") << "abc" << "abc";
-        QTest::newRow("spaces are usable") << "   " << "%20%20%20";
-        QTest::newRow("needs encoding") << "a+b&c=d#e/f" << "a%2Bb%26c%3Dd%23e%2Ff";
-        QTest::newRow("non-ascii") << "tøken" << "t%C3%B8ken";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("placeholder") << "{{PONDRA_API_TOKEN}}"
+                                     << "";
+        QTest::newRow("placeholder with space") << "{{PONDRA_API_TOKEN}} "
+                                                << "%7B%7BPONDRA_API_TOKEN%7D%7D%20";
+        QTest::newRow("plain") << "abcDEF123-._~xyz"
+                               << "abcDEF123-._~xyz";
+        QTest::newRow("short") << "abc"
+                               << "abc";
+        QTest::newRow("spaces are usable") << "   "
+                                           << "%20%20%20";
+        QTest::newRow("needs encoding") << "a+b&c=d#e/f"
+                                        << "a%2Bb%26c%3Dd%23e%2Ff";
+        QTest::newRow("non-ascii") << "tøken"
+                                   << "t%C3%B8ken";
     }
     void tokenRule()
     {
@@ -88,11 +131,13 @@ private Q_SLOTS:
         QCOMPARE(isUsableApiToken(token), !query.isEmpty());
         if (query.isEmpty()) {
             expectWsLines(token, "[WS URL Debug] Using UNAUTHENTICATED URL (no token)");
-            QCOMPARE(m_addresses.wsURL()->toString(QUrl::FullyEncoded), QStringLiteral("ws://localhost:8787/pondra/ws"));
+            QCOMPARE(m_addresses.wsURL()->toString(QUrl::FullyEncoded),
+                     QStringLiteral("ws://localhost:8787/pondra/ws"));
             return;
         }
         const QString expected = QStringLiteral("ws://localhost:8787/pondra/ws?token=") + query;
-        expectWsLines(token, qPrintable(QStringLiteral("[WS URL Debug] Using authenticated URL: %1...").arg(maskTokenInUrl(expected).left(60))));
+        expectWsLines(token, qPrintable(QStringLiteral("[WS URL Debug] Using authenticated URL: %1...")
+                                            .arg(maskTokenInUrl(expected).left(60))));
         const auto url = m_addresses.wsURL();
         QVERIFY(url);
         QCOMPARE(url->toString(QUrl::FullyEncoded), expected);
@@ -105,7 +150,8 @@ private Q_SLOTS:
     {
         m_base = QStringLiteral("localhost");
         m_token = QStringLiteral("SECRET-TOKEN-0123456789abcdefghij");
-        expectWsLines(m_token, "[WS URL Debug] Using authenticated URL: ws://localhost/pondra/ws?token=*****");
+        expectWsLines(m_token,
+                      "[WS URL Debug] Using authenticated URL: ws://localhost/pondra/ws?token=*****");
         QVERIFY(m_addresses.wsURL());
     }
 };

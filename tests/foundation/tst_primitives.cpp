@@ -5,8 +5,16 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <array>
+
 using namespace pondra;
 using namespace std::chrono_literals;
+
+template <typename P>
+concept Assignable = requires(P& p)
+{
+    p.set(1);
+};
 
 class TestPrimitives : public QObject
 {
@@ -62,6 +70,47 @@ private Q_SLOTS:
         QCOMPARE(second, (QList<int>{1, 2}));
     }
 
+    // A subscriber that assigns again while a delivery runs: the newer value
+    // reaches everyone, and the older delivery must not go on afterwards.
+    void nestedAssignmentLeavesEveryoneOnTheNewest_data()
+    {
+        QTest::addColumn<int>("assigner");
+        QTest::newRow("first") << 0;
+        QTest::newRow("middle") << 1;
+        QTest::newRow("last") << 2;
+    }
+    void nestedAssignmentLeavesEveryoneOnTheNewest()
+    {
+        QFETCH(int, assigner);
+        Published<int> value(0);
+        QObject context;
+        std::array<QList<int>, 3> seen;
+        std::vector<Subscription> subs;
+        for (int i = 0; i < 3; ++i) {
+            subs.push_back(value.subscribe(&context, [&, i](const int& v) {
+                seen[i] << v;
+                if (i == assigner && v == 1)
+                    value.set(2); // e.g. a ring accepted as soon as it shows
+            }));
+        }
+        value.set(1);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(seen[i].last(), 2);
+            QVERIFY2(seen[i].count(1) <= 1, qPrintable(QString::number(i)));
+            // Whoever comes after the assigner never sees the overtaken value.
+            if (i > assigner)
+                QCOMPARE(seen[i], (QList<int>{0, 2}));
+        }
+    }
+
+    void onlyTheOwnerAssigns()
+    {
+        struct Owner;
+        static_assert(Assignable<Published<int>>);
+        static_assert(!Assignable<ReadOnly<int>>);
+        static_assert(!Assignable<Owned<int, Owner>>);
+    }
+
     void helpers()
     {
         Published<int> value(5);
@@ -70,7 +119,8 @@ private Q_SLOTS:
         QList<int> distinct, skipped, later;
         auto a = value.subscribe(&context, dropRepeats<int>([&](const int& v) { distinct << v; }));
         auto b = value.subscribe(&context, skipFirst<int>([&](const int& v) { skipped << v; }));
-        auto c = value.subscribe(&context, onNextTurn<int>(scheduler, &context, [&](const int& v) { later << v; }));
+        auto c = value.subscribe(&context,
+                                 onNextTurn<int>(scheduler, &context, [&](const int& v) { later << v; }));
         value.set(5);
         value.set(6);
         value.set(6);
@@ -88,10 +138,12 @@ private Q_SLOTS:
         QList<QString> log;
         const qint64 start = scheduler.monotonicMs();
         const QDateTime wallStart = scheduler.now();
-        auto ping = scheduler.every(30s, &context, [&] { log << QStringLiteral("ping@%1").arg(scheduler.monotonicMs() - start); });
+        auto ping = scheduler.every(
+            30s, &context, [&] { log << QStringLiteral("ping@%1").arg(scheduler.monotonicMs() - start); });
         scheduler.after(45s, &context, [&] {
             log << QStringLiteral("once@%1").arg(scheduler.monotonicMs() - start);
-            scheduler.after(0ms, &context, [&] { log << QStringLiteral("next@%1").arg(scheduler.monotonicMs() - start); });
+            scheduler.after(0ms, &context,
+                            [&] { log << QStringLiteral("next@%1").arg(scheduler.monotonicMs() - start); });
         });
         QElapsedTimer wall;
         wall.start();
@@ -139,7 +191,10 @@ private Q_SLOTS:
     void uuidTextIsUpperCase()
     {
         const QString id = newUuidText();
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")).match(id).hasMatch());
+        QVERIFY(QRegularExpression(
+                    QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
+                    .match(id)
+                    .hasMatch());
         QVERIFY(id != newUuidText());
     }
 };

@@ -1,6 +1,6 @@
-#include "app/models/LastSentState.h"
-#include "app/models/PhotoDecoder.h"
-#include "app/models/RemoteUser.h"
+#include "records/LastSentState.h"
+#include "records/PhotoDecoder.h"
+#include "records/RemoteUser.h"
 
 #include <QBuffer>
 #include <QJsonDocument>
@@ -44,17 +44,23 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("remove");
         QTest::addColumn<bool>("decodes");
         QTest::newRow("all fifteen keys") << QByteArray("{}") << QStringList{} << true;
-        QTest::newRow("without the optional keys") << QByteArray("{}")
-            << QStringList{"isPlayingAudio", "isMuted", "isUsingHeadphones", "isInMeeting", "meetingApp", "photo", "status"} << true;
-        QTest::newRow("optional null") << QByteArray(R"({"isMuted":null,"status":null})") << QStringList{} << true;
+        QTest::newRow("without the optional keys")
+            << QByteArray("{}")
+            << QStringList{"isPlayingAudio", "isMuted", "isUsingHeadphones", "isInMeeting", "meetingApp",
+                           "photo",          "status"}
+            << true;
+        QTest::newRow("optional null")
+            << QByteArray(R"({"isMuted":null,"status":null})") << QStringList{} << true;
         QTest::newRow("required null") << QByteArray(R"({"isIdle":null})") << QStringList{} << false;
         QTest::newRow("required missing") << QByteArray("{}") << QStringList{"lastUpdate"} << false;
         QTest::newRow("number is no boolean") << QByteArray(R"({"isIdle":1})") << QStringList{} << false;
-        QTest::newRow("string is no boolean") << QByteArray(R"({"isPondra":"true"})") << QStringList{} << false;
+        QTest::newRow("string is no boolean")
+            << QByteArray(R"({"isPondra":"true"})") << QStringList{} << false;
         QTest::newRow("integer seconds") << QByteArray(R"({"idleSeconds":42})") << QStringList{} << true;
         QTest::newRow("string seconds") << QByteArray(R"({"idleSeconds":"42"})") << QStringList{} << false;
         QTest::newRow("optional of wrong type") << QByteArray(R"({"isMuted":0})") << QStringList{} << false;
-        QTest::newRow("optional text of wrong type") << QByteArray(R"({"meetingApp":7})") << QStringList{} << false;
+        QTest::newRow("optional text of wrong type")
+            << QByteArray(R"({"meetingApp":7})") << QStringList{} << false;
         QTest::newRow("number as name") << QByteArray(R"({"name":3})") << QStringList{} << false;
         QTest::newRow("extra key ignored") << QByteArray(R"({"email":"a@b.c"})") << QStringList{} << true;
     }
@@ -91,7 +97,8 @@ private Q_SLOTS:
         QVERIFY(!encoded.contains(QStringLiteral("status")));
         QVERIFY(!encoded.contains(QStringLiteral("isMuted")));
         QCOMPARE(encoded.size(), 13);
-        QCOMPARE(encoded.value(QStringLiteral("lastUpdate")).toString(), QStringLiteral("2026-01-01T00:00:00Z"));
+        QCOMPARE(encoded.value(QStringLiteral("lastUpdate")).toString(),
+                 QStringLiteral("2026-01-01T00:00:00Z"));
     }
 
     void photoChecks_data()
@@ -105,11 +112,16 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << false;
         QTest::newRow("line break inside") << QString(jpeg.left(40) + u'\n' + jpeg.mid(40)) << false;
         QTest::newRow("unpadded") << QString(png).remove(u'=') << (png.count(u'=') == 0);
-        QTest::newRow("url alphabet") << QString(jpeg).replace(u'+', u'-').replace(u'/', u'_') << (!jpeg.contains(u'+') && !jpeg.contains(u'/'));
-        QTest::newRow("not an image") << QString::fromLatin1(QByteArray("just some bytes!").toBase64()) << false;
-        QTest::newRow("bmp refused") << QString::fromLatin1(encodeImage(sample(8, 8), "BMP").toBase64()) << false;
-        QTest::newRow("over 4096 pixels") << QString::fromLatin1(encodeImage(sample(4097, 2), "PNG").toBase64()) << false;
-        QTest::newRow("4096 pixels") << QString::fromLatin1(encodeImage(sample(4096, 2), "PNG").toBase64()) << true;
+        QTest::newRow("url alphabet") << QString(jpeg).replace(u'+', u'-').replace(u'/', u'_')
+                                      << (!jpeg.contains(u'+') && !jpeg.contains(u'/'));
+        QTest::newRow("not an image")
+            << QString::fromLatin1(QByteArray("just some bytes!").toBase64()) << false;
+        QTest::newRow("bmp refused") << QString::fromLatin1(encodeImage(sample(8, 8), "BMP").toBase64())
+                                     << false;
+        QTest::newRow("over 4096 pixels")
+            << QString::fromLatin1(encodeImage(sample(4097, 2), "PNG").toBase64()) << false;
+        QTest::newRow("4096 pixels") << QString::fromLatin1(encodeImage(sample(4096, 2), "PNG").toBase64())
+                                     << true;
         QTest::newRow("text over 2 MiB") << QString(QString(maxPhotoTextLength + 4, u'A')) << false;
     }
     void photoChecks()
@@ -119,7 +131,7 @@ private Q_SLOTS:
         RemoteUser user = *RemoteUser::fromJson(fullRecord());
         user.photo = photo;
         QCOMPARE(user.decodedPhoto().has_value(), decodes);
-        QCOMPARE(user.decodedPhoto().has_value(), decodes); // the cached answer is the same
+        QCOMPARE(user.decodedPhoto().has_value(), decodes);  // the cached answer is the same
         QCOMPARE(user.photo, std::optional<QString>(photo)); // the record stays intact
         user.photo.reset();
         QVERIFY(!user.decodedPhoto());
@@ -138,13 +150,22 @@ private Q_SLOTS:
 
     void lastSentStateEquality()
     {
-        const LastSentState a{QStringLiteral("Zoë"), true, QStringLiteral("active"), false, false, false, true, false, QString(), QStringLiteral("café")};
+        const LastSentState a{QStringLiteral("Zoë"),
+                              true,
+                              QStringLiteral("active"),
+                              false,
+                              false,
+                              false,
+                              true,
+                              false,
+                              QString(),
+                              QStringLiteral("café")};
         LastSentState b = a;
         QCOMPARE(a, b);
         b.hasPhoto = false;
         QVERIFY(!(a == b));
         b = a;
-        b.name = QStringLiteral("Zoe\u0308");   // decomposed: canonically equivalent
+        b.name = QStringLiteral("Zoe\u0308"); // decomposed: canonically equivalent
         b.status = QStringLiteral("cafe\u0301");
         QCOMPARE(a, b);
         b.status = QStringLiteral("Café");

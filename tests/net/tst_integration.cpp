@@ -2,11 +2,11 @@
 // virtual time for the client's delays and the socket's deadlines).
 #include "TeamServerProcess.h"
 
-#include "app/models/ServerAddresses.h"
 #include "net/NetworkClient.h"
 #include "platform/http/QtHttpClient.h"
 #include "platform/netpath/PathMonitor.h"
 #include "platform/websocket/QtWebSocket.h"
+#include "records/ServerAddresses.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -34,7 +34,8 @@ struct Rig
     bool startClient(const QString& clientToken)
     {
         token = clientToken;
-        addresses = std::make_unique<ServerAddresses>([this] { return server.baseUrl(); }, [this] { return token; });
+        addresses =
+            std::make_unique<ServerAddresses>([this] { return server.baseUrl(); }, [this] { return token; });
         NetworkClient::Callbacks callbacks;
         callbacks.getWsURL = [this] { return addresses->wsURL(); };
         callbacks.getTeamsURL = [this] { return addresses->teamsURL(); };
@@ -44,16 +45,19 @@ struct Rig
         callbacks.getUserName = [] { return QStringLiteral("Ana"); };
         callbacks.getUpdatePayload = [](bool, std::function<void(const UpdatePayload&)> done) {
             done({true,
-                  QJsonObject{{QStringLiteral("id"), QStringLiteral("A1")}, {QStringLiteral("name"), QStringLiteral("Ana")},
-                              {QStringLiteral("team"), QStringLiteral("Blue")}, {QStringLiteral("isPondra"), true},
-                              {QStringLiteral("isIdle"), false}, {QStringLiteral("idleState"), QStringLiteral("active")},
+                  QJsonObject{{QStringLiteral("id"), QStringLiteral("A1")},
+                              {QStringLiteral("name"), QStringLiteral("Ana")},
+                              {QStringLiteral("team"), QStringLiteral("Blue")},
+                              {QStringLiteral("isPondra"), true},
+                              {QStringLiteral("isIdle"), false},
+                              {QStringLiteral("idleState"), QStringLiteral("active")},
                               {QStringLiteral("idleSeconds"), 0}},
                   std::nullopt});
         };
         client = std::make_unique<NetworkClient>(
             std::move(callbacks),
-            NetworkClient::Backends{std::make_shared<QtHttpClient>(), std::make_shared<QtWebSocketFactory>(scheduler),
-                                    path, &scheduler});
+            NetworkClient::Backends{std::make_shared<QtHttpClient>(),
+                                    std::make_shared<QtWebSocketFactory>(scheduler), path, &scheduler});
         client->connect();
         path->report({true, {QStringLiteral("lo")}});
         return true;
@@ -84,12 +88,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("wsTarget");
         QTest::addColumn<QString>("authorization");
         const QString def = test::TeamServerProcess::defaultToken();
-        QTest::newRow("default token") << def << def << QStringLiteral("/pondra/ws?token=") + def << QStringLiteral("Bearer ") + def;
-        QTest::newRow("placeholder") << QStringLiteral("{{PONDRA_API_TOKEN}}") << QString() << QStringLiteral("/pondra/ws") << QString();
+        QTest::newRow("default token")
+            << def << def << QStringLiteral("/pondra/ws?token=") + def << QStringLiteral("Bearer ") + def;
+        QTest::newRow("placeholder") << QStringLiteral("{{PONDRA_API_TOKEN}}") << QString()
+                                     << QStringLiteral("/pondra/ws") << QString();
         QTest::newRow("empty") << QString() << QString() << QStringLiteral("/pondra/ws") << QString();
-        QTest::newRow("token that needs encoding") << QStringLiteral("a b&c=d+e/f#g") << QStringLiteral("a b&c=d+e/f#g")
-                                                   << QStringLiteral("/pondra/ws?token=a%20b%26c%3Dd%2Be%2Ff%23g")
-                                                   << QStringLiteral("Bearer a b&c=d+e/f#g");
+        QTest::newRow("token that needs encoding")
+            << QStringLiteral("a b&c=d+e/f#g") << QStringLiteral("a b&c=d+e/f#g")
+            << QStringLiteral("/pondra/ws?token=a%20b%26c%3Dd%2Be%2Ff%23g")
+            << QStringLiteral("Bearer a b&c=d+e/f#g");
     }
 
     void requestsCarryTheTokenExactly()
@@ -108,15 +115,19 @@ private Q_SLOTS:
         const QJsonObject wsHeaders = handshake->value(QStringLiteral("headers")).toObject();
         QVERIFY(!wsHeaders.contains(QStringLiteral("authorization")));
         QVERIFY(!wsHeaders.contains(QStringLiteral("origin")));
-        QCOMPARE(rig.server.waitForEvent(QStringLiteral("ws-open"))->value(QStringLiteral("token")).toString(),
-                 serverToken.isEmpty() ? QString() : clientToken);
+        QCOMPARE(
+            rig.server.waitForEvent(QStringLiteral("ws-open"))->value(QStringLiteral("token")).toString(),
+            serverToken.isEmpty() ? QString() : clientToken);
 
         const auto join = rig.server.waitForEvent(QStringLiteral("ws-message"));
         QCOMPARE(QJsonDocument::fromJson(join->value(QStringLiteral("text")).toString().toUtf8()).object(),
-                 (QJsonObject{{QStringLiteral("type"), QStringLiteral("join")}, {QStringLiteral("team"), QStringLiteral("Blue")}}));
+                 (QJsonObject{{QStringLiteral("type"), QStringLiteral("join")},
+                              {QStringLiteral("team"), QStringLiteral("Blue")}}));
 
         const auto isTarget = [](const char* target) {
-            return [target](const QJsonObject& e) { return e.value(QStringLiteral("target")).toString() == QLatin1String(target); };
+            return [target](const QJsonObject& e) {
+                return e.value(QStringLiteral("target")).toString() == QLatin1String(target);
+            };
         };
         const auto teams = rig.server.waitForEvent(QStringLiteral("http"), isTarget("/pondra/teams"));
         const auto update = rig.server.waitForEvent(QStringLiteral("http"), isTarget("/pondra/update"));
@@ -127,9 +138,13 @@ private Q_SLOTS:
             const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
             QCOMPARE(headers.value(QStringLiteral("authorization")).toString(), authorization);
         }
-        QCOMPARE(update->value(QStringLiteral("headers")).toObject().value(QStringLiteral("content-type")).toString(),
+        QCOMPARE(update->value(QStringLiteral("headers"))
+                     .toObject()
+                     .value(QStringLiteral("content-type"))
+                     .toString(),
                  QStringLiteral("application/json"));
-        QVERIFY(rig.server.command(QStringLiteral("setTeams"), {{QStringLiteral("teams"), QJsonArray{QStringLiteral("Red")}}}));
+        QVERIFY(rig.server.command(QStringLiteral("setTeams"),
+                                   {{QStringLiteral("teams"), QJsonArray{QStringLiteral("Red")}}}));
         rig.client->fetchTeams();
         const QStringList expected{QStringLiteral("Red"), QStringLiteral("Blue")};
         QVERIFY(rig.until([&] { return rig.client->availableTeams.get() == expected; }));
@@ -193,7 +208,8 @@ private Q_SLOTS:
         rig.scheduler.advance(3s);
         // The half-open socket is closed as going away, and a fresh one opens.
         QVERIFY(rig.server.waitForEvent(QStringLiteral("ws-close"), [](const QJsonObject& e) {
-            return e.value(QStringLiteral("code")).toInt() == 1001 && e.value(QStringLiteral("reason")).toString().isEmpty();
+            return e.value(QStringLiteral("code")).toInt() == 1001 &&
+                   e.value(QStringLiteral("reason")).toString().isEmpty();
         }));
         QVERIFY(rig.until([&] { return rig.handshakes() == 2; }));
     }
@@ -204,13 +220,19 @@ private Q_SLOTS:
         QVERIFY(rig.start(test::TeamServerProcess::defaultToken(), test::TeamServerProcess::defaultToken()));
         QVERIFY(rig.connectedWithOwnRecord());
         QTest::ignoreMessage(QtCriticalMsg, "Failed to decode WebSocket message type");
-        QVERIFY(rig.server.command(QStringLiteral("sendFrame"), {{QStringLiteral("text"), QStringLiteral("{not json")}}));
         QVERIFY(rig.server.command(QStringLiteral("sendFrame"),
-                                   {{QStringLiteral("opcode"), 2}, {QStringLiteral("base64"), QStringLiteral("//57fQ==")}}));
-        const QJsonObject bo{{QStringLiteral("id"), QStringLiteral("B2")}, {QStringLiteral("name"), QStringLiteral("Bo")},
-                             {QStringLiteral("team"), QStringLiteral("Blue")}, {QStringLiteral("isPondra"), false},
-                             {QStringLiteral("isIdle"), true}, {QStringLiteral("idleState"), QStringLiteral("idle")},
-                             {QStringLiteral("idleSeconds"), 900}, {QStringLiteral("lastUpdate"), QStringLiteral("t")}};
+                                   {{QStringLiteral("text"), QStringLiteral("{not json")}}));
+        QVERIFY(rig.server.command(
+            QStringLiteral("sendFrame"),
+            {{QStringLiteral("opcode"), 2}, {QStringLiteral("base64"), QStringLiteral("//57fQ==")}}));
+        const QJsonObject bo{{QStringLiteral("id"), QStringLiteral("B2")},
+                             {QStringLiteral("name"), QStringLiteral("Bo")},
+                             {QStringLiteral("team"), QStringLiteral("Blue")},
+                             {QStringLiteral("isPondra"), false},
+                             {QStringLiteral("isIdle"), true},
+                             {QStringLiteral("idleState"), QStringLiteral("idle")},
+                             {QStringLiteral("idleSeconds"), 900},
+                             {QStringLiteral("lastUpdate"), QStringLiteral("t")}};
         QVERIFY(rig.server.command(QStringLiteral("putRecord"), {{QStringLiteral("record"), bo}}));
         QVERIFY(rig.until([&] { return rig.client->remoteUsers.get().size() == 2; }));
         QCOMPARE(rig.client->isConnected.get(), true);
@@ -242,8 +264,10 @@ private Q_SLOTS:
         rig.scheduler.advance(59s);
         QTest::qWait(50);
         QVERIFY(!rig.client->hasPendingReconnect());
-        QTest::ignoreMessage(QtCriticalMsg, "WebSocket receive error: The WebSocket opening handshake timed out");
-        QTest::ignoreMessage(QtCriticalMsg, "Failed to send join message: The WebSocket opening handshake timed out");
+        QTest::ignoreMessage(QtCriticalMsg,
+                             "WebSocket receive error: The WebSocket opening handshake timed out");
+        QTest::ignoreMessage(QtCriticalMsg,
+                             "Failed to send join message: The WebSocket opening handshake timed out");
         rig.scheduler.advance(1s);
         QVERIFY(rig.until([&] { return rig.client->hasPendingReconnect(); }));
         QVERIFY(rig.server.command(QStringLiteral("stallHandshake"), {{QStringLiteral("on"), false}}));

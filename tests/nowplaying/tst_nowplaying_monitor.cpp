@@ -19,13 +19,13 @@ using pondra::test::LogCapture;
 namespace {
 
 constexpr char category[] = "org.pondra.Pondra.NowPlayingMonitor";
-const QByteArray songByBand = "{\"playing\":true,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Record\"}" "\n";
+const QByteArray songByBand = "{\"playing\":true,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Record\"}"
+                              "\n";
 
 // Counts the assignments a published value gets after subscribing.
-template <typename T>
-struct Assignments
+template <typename T> struct Assignments
 {
-    explicit Assignments(pondra::Published<T>& value)
+    explicit Assignments(const pondra::ReadOnly<T>& value)
         : subscription(value.subscribe(nullptr, [this](const T& v) {
               ++count;
               last = v;
@@ -86,28 +86,39 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
 
         QTest::newRow("answer line with line feed") << songByBand << true << QString();
-        QTest::newRow("white space around") << QByteArray(" \t\n" + songByBand + "\r\n ") << true << QString();
+        QTest::newRow("white space around")
+            << QByteArray(" \t\n" + songByBand + "\r\n ") << true << QString();
         QTest::newRow("other members ignored")
-            << QByteArray("{\"playing\":false,\"title\":\"\",\"artist\":\"\",\"album\":\"\",\"app\":7}") << true << QString();
-        QTest::newRow("error null") << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":null}")
-                                    << true << QString();
+            << QByteArray("{\"playing\":false,\"title\":\"\",\"artist\":\"\",\"album\":\"\",\"app\":7}")
+            << true << QString();
+        QTest::newRow("error null")
+            << QByteArray(
+                   "{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":null}")
+            << true << QString();
         QTest::newRow("error text with the members")
-            << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":\"boom\"}") << true
-            << QStringLiteral("boom");
-        QTest::newRow("error line alone") << QByteArray("{\"error\":\"Failed to get MediaRemote functions\"}" "\n")
+            << QByteArray(
+                   "{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":\"boom\"}")
+            << true << QStringLiteral("boom");
+        QTest::newRow("error line alone") << QByteArray("{\"error\":\"Failed to get MediaRemote functions\"}"
+                                                        "\n")
                                           << false << QString();
         QTest::newRow("error of another type")
-            << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":1}") << false << QString();
-        QTest::newRow("playing as text") << QByteArray("{\"playing\":\"true\",\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\"}")
-                                         << false << QString();
-        QTest::newRow("playing as number") << QByteArray("{\"playing\":1,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\"}")
-                                           << false << QString();
-        QTest::newRow("title null") << QByteArray("{\"playing\":true,\"title\":null,\"artist\":\"b\",\"album\":\"c\"}")
-                                    << false << QString();
-        QTest::newRow("artist number") << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":2,\"album\":\"c\"}")
-                                       << false << QString();
-        QTest::newRow("album missing") << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\"}") << false
-                                       << QString();
+            << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\",\"error\":1}")
+            << false << QString();
+        QTest::newRow("playing as text")
+            << QByteArray("{\"playing\":\"true\",\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\"}") << false
+            << QString();
+        QTest::newRow("playing as number")
+            << QByteArray("{\"playing\":1,\"title\":\"a\",\"artist\":\"b\",\"album\":\"c\"}") << false
+            << QString();
+        QTest::newRow("title null")
+            << QByteArray("{\"playing\":true,\"title\":null,\"artist\":\"b\",\"album\":\"c\"}") << false
+            << QString();
+        QTest::newRow("artist number")
+            << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":2,\"album\":\"c\"}") << false
+            << QString();
+        QTest::newRow("album missing")
+            << QByteArray("{\"playing\":true,\"title\":\"a\",\"artist\":\"b\"}") << false << QString();
         QTest::newRow("two lines") << QByteArray(songByBand + songByBand) << false << QString();
         QTest::newRow("array") << QByteArray("[" + songByBand + "]") << false << QString();
         QTest::newRow("garbage") << QByteArray("Can't locate DynaLoader.pm\n") << false << QString();
@@ -156,29 +167,36 @@ private Q_SLOTS:
         const QString song = QStringLiteral("Song");
         const QString band = QStringLiteral("Band");
         const QString bandSong = QStringLiteral("Band - Song");
-        QTest::newRow("same line again") << songByBand << false << song << band << true << bandSong << QStringList();
+        QTest::newRow("same line again")
+            << songByBand << false << song << band << true << bandSong << QStringList();
         QTest::newRow("only the album changes")
-            << QByteArray("{\"playing\":true,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Other\"}") << false << song << band
-            << true << bandSong << QStringList();
-        QTest::newRow("paused") << QByteArray("{\"playing\":false,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Record\"}")
-                                << true << QString() << QString() << false << QString() << QStringList();
+            << QByteArray("{\"playing\":true,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Other\"}")
+            << false << song << band << true << bandSong << QStringList();
+        QTest::newRow("paused")
+            << QByteArray("{\"playing\":false,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Record\"}")
+            << true << QString() << QString() << false << QString() << QStringList();
         QTest::newRow("another track")
             << QByteArray("{\"playing\":true,\"title\":\"Tune\",\"artist\":\"Choir\",\"album\":\"\"}") << true
             << QStringLiteral("Tune") << QStringLiteral("Choir") << true << QStringLiteral("Choir - Tune")
             << QStringList({QStringLiteral("Now Playing: Choir - Tune")});
-        QTest::newRow("no artist") << QByteArray("{\"playing\":true,\"title\":\"Song\",\"artist\":\"\",\"album\":\"\"}") << true
-                                   << song << QString() << true << song
-                                   << QStringList({QStringLiteral("Now Playing:  - Song")});
-        QTest::newRow("no title") << QByteArray("{\"playing\":true,\"title\":\"\",\"artist\":\"Band\",\"album\":\"\"}") << true
-                                  << QString() << band << true << QString() << QStringList();
-        QTest::newRow("error line") << QByteArray("{\"error\":\"Failed to load MediaRemote.framework\"}" "\n") << false
-                                    << song << band << true << bandSong << QStringList();
-        QTest::newRow("decoded error") << QByteArray("{\"playing\":false,\"title\":\"\",\"artist\":\"\",\"album\":\"\",\"error\":\"x/y\"}")
-                                       << false << song << band << true << bandSong
-                                       << QStringList({QStringLiteral("Helper error: x/y")});
-        QTest::newRow("garbage") << QByteArray("\x01\x02 not json") << false << song << band << true << bandSong
-                                 << QStringList();
-        QTest::newRow("no output") << QByteArray() << false << song << band << true << bandSong << QStringList();
+        QTest::newRow("no artist")
+            << QByteArray("{\"playing\":true,\"title\":\"Song\",\"artist\":\"\",\"album\":\"\"}") << true
+            << song << QString() << true << song << QStringList({QStringLiteral("Now Playing:  - Song")});
+        QTest::newRow("no title")
+            << QByteArray("{\"playing\":true,\"title\":\"\",\"artist\":\"Band\",\"album\":\"\"}") << true
+            << QString() << band << true << QString() << QStringList();
+        QTest::newRow("error line") << QByteArray("{\"error\":\"Failed to load MediaRemote.framework\"}"
+                                                  "\n")
+                                    << false << song << band << true << bandSong << QStringList();
+        QTest::newRow("decoded error")
+            << QByteArray(
+                   "{\"playing\":false,\"title\":\"\",\"artist\":\"\",\"album\":\"\",\"error\":\"x/y\"}")
+            << false << song << band << true << bandSong
+            << QStringList({QStringLiteral("Helper error: x/y")});
+        QTest::newRow("garbage") << QByteArray("\x01\x02 not json") << false << song << band << true
+                                 << bandSong << QStringList();
+        QTest::newRow("no output") << QByteArray() << false << song << band << true << bandSong
+                                   << QStringList();
     }
     void nextReading()
     {
@@ -202,8 +220,10 @@ private Q_SLOTS:
         // The values are assigned in this order, each once.
         QStringList order;
         pondra::SubscriptionBag bag;
-        bag.add(monitor.currentTrack.subscribe(this, [&](const QString&) { order << QStringLiteral("track"); }));
-        bag.add(monitor.currentArtist.subscribe(this, [&](const QString&) { order << QStringLiteral("artist"); }));
+        bag.add(
+            monitor.currentTrack.subscribe(this, [&](const QString&) { order << QStringLiteral("track"); }));
+        bag.add(monitor.currentArtist.subscribe(this,
+                                                [&](const QString&) { order << QStringLiteral("artist"); }));
         bag.add(monitor.isPlaying.subscribe(this, [&](bool) { order << QStringLiteral("playing"); }));
         order.clear();
 
@@ -219,7 +239,8 @@ private Q_SLOTS:
         QCOMPARE(artists.count, expected);
         QCOMPARE(flags.count, expected);
         if (published)
-            QCOMPARE(order, QStringList({QStringLiteral("track"), QStringLiteral("artist"), QStringLiteral("playing")}));
+            QCOMPARE(order, QStringList({QStringLiteral("track"), QStringLiteral("artist"),
+                                         QStringLiteral("playing")}));
         QCOMPARE(monitor.currentTrack.get(), track);
         QCOMPARE(monitor.currentArtist.get(), artist);
         QCOMPARE(monitor.isPlaying.get(), playing);
@@ -238,7 +259,8 @@ private Q_SLOTS:
         NowPlayingMonitor monitor(scheduler, QStringLiteral("/bin/sh"), path);
         scheduler.advance(NowPlayingMonitor::pollInterval * 3);
         QVERIFY(!monitor.isHelperRunning());
-        QCOMPARE(logs.texts(QtCriticalMsg), QStringList({QStringLiteral("MediaRemote helper not found at: ") + path}));
+        QCOMPARE(logs.texts(QtCriticalMsg),
+                 QStringList({QStringLiteral("MediaRemote helper not found at: ") + path}));
         QCOMPARE(logs.lines().size(), 1);
         QCOMPARE(monitor.currentTrack.get(), QString());
         QCOMPARE(monitor.isPlaying.get(), false);
@@ -251,7 +273,8 @@ private Q_SLOTS:
         NowPlayingMonitor monitor(scheduler, QStringLiteral("/bin/sh"), std::nullopt);
         scheduler.advance(NowPlayingMonitor::pollInterval * 2);
         QVERIFY(!monitor.isHelperRunning());
-        QCOMPARE(logs.texts(QtCriticalMsg), QStringList({QStringLiteral("Could not get app bundle resource path")}));
+        QCOMPARE(logs.texts(QtCriticalMsg),
+                 QStringList({QStringLiteral("Could not get app bundle resource path")}));
         QCOMPARE(logs.lines().size(), 1);
     }
 
@@ -280,8 +303,8 @@ private Q_SLOTS:
         setLine(songByBand);
         VirtualScheduler scheduler;
         LogCapture logs(category);
-        const QString hang = writeStub("if [ -e \"" + m_dir->filePath(QStringLiteral("hang")).toUtf8()
-                                       + "\" ]; then exec sleep 60; fi\ncat \"" + linePath().toUtf8() + "\"\n");
+        const QString hang = writeStub("if [ -e \"" + m_dir->filePath(QStringLiteral("hang")).toUtf8() +
+                                       "\" ]; then exec sleep 60; fi\ncat \"" + linePath().toUtf8() + "\"\n");
         QFile(m_dir->filePath(QStringLiteral("hang"))).open(QIODevice::WriteOnly);
         NowPlayingMonitor monitor(scheduler, QStringLiteral("/bin/sh"), hang);
         QVERIFY(QTest::qWaitFor([&] { return runs() == 1; }));
@@ -292,7 +315,8 @@ private Q_SLOTS:
         QVERIFY(logs.texts(QtCriticalMsg).isEmpty());
 
         scheduler.advance(NowPlayingMonitor::helperTimeout - NowPlayingMonitor::pollInterval);
-        QCOMPARE(logs.texts(QtCriticalMsg), QStringList({QStringLiteral("Failed to run helper: Helper did not finish within 8 s")}));
+        QCOMPARE(logs.texts(QtCriticalMsg),
+                 QStringList({QStringLiteral("Failed to run helper: Helper did not finish within 8 s")}));
         QVERIFY(waitIdle(monitor));
         QCOMPARE(monitor.isPlaying.get(), false);
 
@@ -330,7 +354,8 @@ private Q_SLOTS:
         QCOMPARE(monitor.isPlaying.get(), decoded);
         QCOMPARE(logs.texts(QtCriticalMsg),
                  decoded ? QStringList()
-                         : QStringList({QStringLiteral("Failed to run helper: Helper output exceeded 65536 bytes")}));
+                         : QStringList(
+                               {QStringLiteral("Failed to run helper: Helper output exceeded 65536 bytes")}));
     }
 
     // Destroying the monitor while a helper runs neither hangs nor reaches

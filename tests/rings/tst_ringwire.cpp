@@ -1,8 +1,8 @@
 #include "RingTestSupport.h"
 
 #include "MiniHttpServer.h"
-#include "app/models/PhotoDecoder.h"
 #include "platform/http/QtHttpClient.h"
+#include "records/PhotoDecoder.h"
 
 #include <QRegularExpression>
 #include <QTest>

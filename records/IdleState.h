@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QString>
 
 #include <cstddef>
@@ -8,7 +7,8 @@
 namespace pondra {
 
 /// A team member's activity level: the coloured dot of a team row, the main
-/// window's status, and the idle-state text of the presence update.
+/// window's status, and the idle-state text of the presence update. The one
+/// place that holds the idle bands; its colours belong to the views' palette.
 class IdleState final
 {
 public:
@@ -29,8 +29,6 @@ public:
     constexpr Case value() const { return m_case; }
     /// "active", "semiIdle" or "idle".
     QString wireText() const;
-    /// Green, yellow or gray.
-    QColor color() const;
 
     friend constexpr bool operator==(IdleState, IdleState) = default;
 

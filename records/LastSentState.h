@@ -23,7 +23,4 @@ struct LastSentState
     bool operator==(const LastSentState& other) const;
 };
 
-/// Canonical equivalence of two texts (both normalised to NFC).
-bool canonicallyEqual(const QString& a, const QString& b);
-
 } // namespace pondra

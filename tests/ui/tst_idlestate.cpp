@@ -1,4 +1,5 @@
-#include "ui/IdleState.h"
+#include "records/IdleState.h"
+#include "ui/Palette.h"
 
 #include <QTest>
 
@@ -56,10 +57,10 @@ private Q_SLOTS:
         QTest::addColumn<IdleState>("state");
         QTest::addColumn<QString>("wire");
         QTest::addColumn<QColor>("colour");
-        QTest::newRow("active") << IdleState(IdleState::active) << "active" << QColor(Qt::green);
+        QTest::newRow("active") << IdleState(IdleState::active) << "active" << palette::green();
         QTest::newRow("semiIdle is yellow, not orange")
-            << IdleState(IdleState::semiIdle) << "semiIdle" << QColor(Qt::yellow);
-        QTest::newRow("idle") << IdleState(IdleState::idle) << "idle" << QColor(Qt::gray);
+            << IdleState(IdleState::semiIdle) << "semiIdle" << palette::yellow();
+        QTest::newRow("idle") << IdleState(IdleState::idle) << "idle" << palette::gray();
     }
     void casesHaveTheirTextAndColour()
     {
@@ -67,7 +68,7 @@ private Q_SLOTS:
         QFETCH(QString, wire);
         QFETCH(QColor, colour);
         QCOMPARE(state.wireText(), wire);
-        QCOMPARE(state.color(), colour);
+        QCOMPARE(palette::idleColor(state), colour);
         QCOMPARE(IdleState::fromString(state.wireText()), state);
     }
 };

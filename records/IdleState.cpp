@@ -1,4 +1,4 @@
-#include "ui/IdleState.h"
+#include "records/IdleState.h"
 
 namespace pondra {
 
@@ -33,19 +33,6 @@ QString IdleState::wireText() const
         break;
     }
     return QStringLiteral("idle");
-}
-
-QColor IdleState::color() const
-{
-    switch (m_case) {
-    case active:
-        return QColor(Qt::green);
-    case semiIdle:
-        return QColor(Qt::yellow);
-    case idle:
-        break;
-    }
-    return QColor(Qt::gray);
 }
 
 } // namespace pondra

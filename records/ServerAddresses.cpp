@@ -1,4 +1,4 @@
-#include "app/models/ServerAddresses.h"
+#include "records/ServerAddresses.h"
 
 #include "platform/core/Log.h"
 #include "platform/http/ApiToken.h"

@@ -1,6 +1,6 @@
-#include "app/models/RemoteUser.h"
+#include "records/RemoteUser.h"
 
-#include "app/models/PhotoDecoder.h"
+#include "records/PhotoDecoder.h"
 
 #include <QJsonValue>
 

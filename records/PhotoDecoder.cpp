@@ -1,4 +1,4 @@
-#include "app/models/PhotoDecoder.h"
+#include "records/PhotoDecoder.h"
 
 #include <QBuffer>
 #include <QCache>
@@ -24,7 +24,8 @@ QCache<QString, CachedPhoto>& cache()
 
 bool isBase64Char(char16_t c)
 {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'+' || c == u'/';
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'+' ||
+           c == u'/';
 }
 
 std::optional<QImage> decodeUncached(const QString& text)

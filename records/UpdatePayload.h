@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/models/LastSentState.h"
+#include "records/LastSentState.h"
 
 #include <QJsonObject>
 

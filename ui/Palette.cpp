@@ -1,0 +1,47 @@
+#include "ui/Palette.h"
+
+namespace pondra::palette {
+
+QColor green()
+{
+    return QColor(0x34, 0xc7, 0x59);
+}
+QColor yellow()
+{
+    return QColor(0xff, 0xcc, 0x00);
+}
+QColor gray()
+{
+    return QColor(0x8e, 0x8e, 0x93);
+}
+QColor orange()
+{
+    return QColor(0xff, 0x95, 0x00);
+}
+QColor purple()
+{
+    return QColor(0xaf, 0x52, 0xde);
+}
+QColor blue()
+{
+    return QColor(0x00, 0x7a, 0xff);
+}
+QColor red()
+{
+    return QColor(0xff, 0x3b, 0x30);
+}
+
+QColor idleColor(IdleState state)
+{
+    switch (state.value()) {
+    case IdleState::active:
+        return green();
+    case IdleState::semiIdle:
+        return yellow();
+    case IdleState::idle:
+        break;
+    }
+    return gray();
+}
+
+} // namespace pondra::palette
