@@ -30,6 +30,10 @@ QColor red()
 {
     return QColor(0xff, 0x3b, 0x30);
 }
+QColor white()
+{
+    return QColor(0xff, 0xff, 0xff);
+}
 
 QColor idleColor(IdleState state)
 {
@@ -42,6 +46,27 @@ QColor idleColor(IdleState state)
         break;
     }
     return gray();
+}
+
+QColor withOpacity(QColor colour, qreal opacity)
+{
+    colour.setAlphaF(float(colour.alphaF() * opacity));
+    return colour;
+}
+
+QColor primary(const QPalette& palette)
+{
+    return palette.color(QPalette::WindowText);
+}
+
+QColor secondary(const QPalette& palette)
+{
+    return withOpacity(palette.color(QPalette::WindowText), 0.55);
+}
+
+QColor material(const QPalette& palette)
+{
+    return withOpacity(palette.color(QPalette::Window), 0.85);
 }
 
 } // namespace pondra::palette

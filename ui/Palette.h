@@ -3,6 +3,7 @@
 #include "records/IdleState.h"
 
 #include <QColor>
+#include <QPalette>
 
 namespace pondra::palette {
 
@@ -15,8 +16,20 @@ QColor orange();
 QColor purple();
 QColor blue();
 QColor red();
+QColor white();
 
 /// Green, yellow or gray: the idle dot of a team member.
 QColor idleColor(IdleState state);
+
+/// `colour` with its alpha multiplied by `opacity` (0–1).
+QColor withOpacity(QColor colour, qreal opacity);
+
+/// Text of the window's palette: names, the status, labels.
+QColor primary(const QPalette& palette);
+/// Quieter text (team name, captions): window text at 55 % alpha.
+QColor secondary(const QPalette& palette);
+/// The panels' fill: window colour at 85 % alpha. X11 has no blur behind
+/// windows, so this stands in for the frosted material.
+QColor material(const QPalette& palette);
 
 } // namespace pondra::palette

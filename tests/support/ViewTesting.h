@@ -1,0 +1,57 @@
+#pragma once
+
+// What every test that draws views fixes, so pixel probes and gallery
+// pictures come out the same on every machine: the DejaVu Sans font, the
+// Fusion style, the C locale and a scale factor of 1.
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QImage>
+#include <QLocale>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTest>
+#include <QWidget>
+
+namespace pondra::test {
+
+inline void fixViewLook()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(QApplication::style()->standardPalette());
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+    QLocale::setDefault(QLocale::c());
+}
+
+/// The widget drawn into an image with a transparent background.
+inline QImage grabWidget(QWidget& widget)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren | QWidget::DrawWindowBackground);
+    return image;
+}
+
+/// Where gallery pictures go: "<build folder>/gallery".
+inline QString galleryFolder()
+{
+    const QString root = qEnvironmentVariable("PONDRA_BINARY_DIR", QDir::currentPath());
+    QDir().mkpath(root + QStringLiteral("/gallery"));
+    return root + QStringLiteral("/gallery");
+}
+
+} // namespace pondra::test
+
+/// A Qt Test main for view tests: QApplication with the fixed look.
+#define PONDRA_VIEW_TEST_MAIN(TestClass)                                                                     \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        qputenv("QT_SCALE_FACTOR", "1");                                                                     \
+        QApplication app(argc, argv);                                                                        \
+        pondra::test::fixViewLook();                                                                         \
+        TestClass tc;                                                                                        \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
