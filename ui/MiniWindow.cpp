@@ -96,6 +96,11 @@ QList<MiniUserRow*> MiniWindow::rows() const
     return out;
 }
 
+StatusEditView* MiniWindow::statusEditor() const
+{
+    return m_statusEditor;
+}
+
 bool MiniWindow::showsRingCard() const
 {
     return m_app.incomingRing.get().has_value();
@@ -189,9 +194,12 @@ void MiniWindow::relayout()
 
     int y = top + header + 2 + spacing;
     for (const auto& [key, row] : m_rows) {
-        row->move(contentLeft, y);
+        if (row->pos() != QPoint(contentLeft, y))
+            row->move(contentLeft, y);
         // Rows past the window's bottom are cut: hidden, so they cost nothing.
-        row->setVisible(!card && y < height);
+        const bool shown = !card && y < height;
+        if (row->isVisibleTo(this) != shown)
+            row->setVisible(shown);
         y += rowPitch;
     }
 

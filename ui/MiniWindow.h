@@ -46,13 +46,15 @@ public:
                         QWidget* parent = nullptr);
     ~MiniWindow() override;
 
+    /// Shows these records (what the team subscription calls on each "users" message).
+    void showTeam(const QList<RemoteUser>& users);
     /// The rows in list order (tests, benchmarks).
     QList<MiniUserRow*> rows() const;
     TeamHeaderModel headerModel() const { return m_header; }
     bool showsRingCard() const;
     RingRequestView* ringCard() const { return m_card; }
     /// The status editor once opened, else null.
-    StatusEditView* statusEditor() const { return m_statusEditor; }
+    StatusEditView* statusEditor() const;
     FrameTicker& frameTicker() const { return *m_ticker; }
     /// The height the content asks for, before the cap.
     int contentHeight() const;
@@ -67,7 +69,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void showTeam(const QList<RemoteUser>& users);
     void refreshRows();
     void refreshHeader();
     void refreshRing();
