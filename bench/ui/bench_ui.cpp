@@ -12,40 +12,20 @@
 
 #include "AppRig.h"
 #include "ViewTesting.h"
+#include "bench/BenchPhotos.h"
 
 #include "platform/compositing/FakeCompositingQuery.h"
 #include "records/PhotoDecoder.h"
 
-#include <QBuffer>
 #include <QJsonArray>
 #include <QLoggingCategory>
 #include <QPainter>
-#include <QRandomGenerator>
 
 #include <benchmark/benchmark.h>
 
 using namespace pondra;
 
 namespace {
-QString photoOfAbout27KiB(int seed)
-{
-    QImage image(320, 240, QImage::Format_RGB32);
-    QRandomGenerator rng(seed);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y,
-                           qRgb((x + seed) % 256, (y * 3) % 256, int(rng.bounded(40)) + ((x ^ y) & 0x7f)));
-    for (int quality = 95; quality > 5; quality -= 5) {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPEG", quality);
-        if (bytes.size() <= 27 * 1024)
-            return QString::fromLatin1(bytes.toBase64());
-    }
-    return {};
-}
-
 QByteArray usersMessage(int count, bool longStatuses)
 {
     QJsonArray users;
@@ -57,7 +37,7 @@ QByteArray usersMessage(int count, bool longStatuses)
         u.idleState = i % 3 ? QStringLiteral("active") : QStringLiteral("semiIdle");
         u.isPlayingAudio = i % 2 == 0;
         u.isInMeeting = i % 5 == 0;
-        u.photo = photoOfAbout27KiB(i);
+        u.photo = bench::photoText(i, 27 * 1024);
         u.status = longStatuses ? QStringLiteral("Working on item %1 of the release plan").arg(i)
                                 : QStringLiteral("Item %1").arg(i);
         u.lastUpdate = QStringLiteral("2026-12-10T09:00:00Z");
@@ -92,21 +72,34 @@ struct Window
     }
 };
 
+/// A window showing 200 members, and the same message decoded twice: equal
+/// texts in distinct strings, as every repeated message brings them.
+struct BigTeam
+{
+    Window w;
+    QList<RemoteUser> first;
+    QList<RemoteUser> second;
+    bool flip = false;
+    BigTeam()
+    {
+        clearPhotoCache();
+        const QByteArray message = usersMessage(200, false);
+        first = decode(message);
+        second = decode(message);
+        w.window->showTeam(first);
+    }
+    void applyAgain() { w.window->showTeam((flip = !flip) ? second : first); }
+};
+
 // The two halves of the above, apart: 0 = apply only, 1 = paint only.
 void BM_ApplyOrPaint(benchmark::State& state)
 {
-    clearPhotoCache();
-    Window w;
-    const QByteArray message = usersMessage(200, false);
-    const QList<RemoteUser> first = decode(message);
-    const QList<RemoteUser> second = decode(message);
-    w.window->showTeam(first);
-    bool flip = false;
+    BigTeam team;
     for (auto _ : state) {
         if (state.range(0) == 0)
-            w.window->showTeam((flip = !flip) ? second : first);
+            team.applyAgain();
         else
-            w.window->repaint();
+            team.w.window->repaint();
         benchmark::ClobberMemory();
     }
 }
@@ -114,21 +107,14 @@ BENCHMARK(BM_ApplyOrPaint)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_ApplyAndPaintUsers(benchmark::State& state)
 {
-    clearPhotoCache();
-    Window w;
-    const QByteArray message = usersMessage(200, false);
-    // Two decodings of the same message: equal texts in distinct strings, as
-    // every repeated message brings them.
-    const QList<RemoteUser> first = decode(message);
-    const QList<RemoteUser> second = decode(message);
-    w.window->showTeam(first);
+    BigTeam team;
+    Window& w = team.w;
     QHash<MiniUserRow*, qint64> photoKeys;
     for (MiniUserRow* row : w.window->rows())
         photoKeys.insert(row, row->model().photo ? row->model().photo->cacheKey() : 0);
     int redecoded = 0;
-    bool flip = false;
     for (auto _ : state) {
-        w.window->showTeam((flip = !flip) ? second : first);
+        team.applyAgain();
         // Painted as the event loop paints it: through the backing store, flushed to the screen.
         w.window->repaint();
     }
@@ -145,19 +131,7 @@ void BM_ScrollingStatuses(benchmark::State& state)
     Window w;
     w.window->showTeam(decode(usersMessage(14, true)));
     QCoreApplication::processEvents();
-    int paints = 0;
-    struct Counter : QObject
-    {
-        int* n;
-        explicit Counter(int* n) : n(n) {}
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            if (e->type() == QEvent::Paint)
-                ++*n;
-            return false;
-        }
-    } counter(&paints);
-    w.window->installEventFilter(&counter);
+    test::PaintCounter counter(w.window.get());
     int seconds = 0;
     for (auto _ : state) {
         for (int frame = 0; frame < 62; ++frame) {
@@ -167,7 +141,7 @@ void BM_ScrollingStatuses(benchmark::State& state)
         ++seconds;
     }
     state.counters["ticking"] = w.window->frameTicker().clientCount();
-    state.counters["windowPaintsPerSecond"] = double(paints) / std::max(1, seconds);
+    state.counters["windowPaintsPerSecond"] = double(counter.count) / std::max(1, seconds);
 }
 BENCHMARK(BM_ScrollingStatuses)->Unit(benchmark::kMillisecond);
 } // namespace

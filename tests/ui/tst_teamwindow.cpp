@@ -477,28 +477,16 @@ private Q_SLOTS:
 
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
-        int paints = 0;
-        struct Counter : QObject
-        {
-            int* n;
-            explicit Counter(int* n) : n(n) {}
-            bool eventFilter(QObject*, QEvent* e) override
-            {
-                if (e->type() == QEvent::Paint)
-                    ++*n;
-                return false;
-            }
-        } counter(&paints);
-        marquee.installEventFilter(&counter);
+        test::PaintCounter counter(&marquee);
         QCoreApplication::processEvents();
-        paints = 0;
+        counter.count = 0;
         const int start = marquee.currentOffset();
         for (int i = 0; i < 60; ++i) {
             scheduler.advance(milliseconds(16)); // ~1 s of frames
             QCoreApplication::processEvents();
         }
         // 25 px/s: one repaint per whole pixel, not one per frame.
-        QVERIFY2(paints >= 23 && paints <= 26, qPrintable(QString::number(paints)));
+        QVERIFY2(counter.count >= 23 && counter.count <= 26, qPrintable(QString::number(counter.count)));
         QCOMPARE(start - marquee.currentOffset(), 24);
         host.hide();
         QVERIFY(!ticker.isRunning());
