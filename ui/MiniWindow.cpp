@@ -86,6 +86,11 @@ MiniWindow::MiniWindow(AppState& app, std::shared_ptr<CompositingQuery> composit
 MiniWindow::~MiniWindow()
 {
     m_subscriptions.clear();
+    // The rows' scrolling texts use the frame tick, a member that goes before
+    // the children would.
+    for (const auto& [key, row] : m_rows)
+        delete row;
+    m_rows.clear();
 }
 
 QList<MiniUserRow*> MiniWindow::rows() const
