@@ -1,37 +1,17 @@
 // Decoding a "users" array of 200 records with ~20 KB photos, then reading
 // every decoded photo twice: the second read should cost under 1% of the first.
+#include "bench/BenchPhotos.h"
 #include "records/PhotoDecoder.h"
 #include "records/RemoteUser.h"
 
-#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRandomGenerator>
 
 #include <benchmark/benchmark.h>
 
 using namespace pondra;
 
 namespace {
-QString photoOfAboutTwentyKiB(int seed)
-{
-    QImage image(320, 240, QImage::Format_RGB32);
-    QRandomGenerator rng(seed);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y,
-                           qRgb((x + seed) % 256, (y * 3) % 256, int(rng.bounded(40)) + ((x ^ y) & 0x7f)));
-    for (int quality = 90; quality > 5; quality -= 5) {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPEG", quality);
-        if (bytes.size() <= 20 * 1024)
-            return QString::fromLatin1(bytes.toBase64());
-    }
-    return {};
-}
-
 const QByteArray& usersMessage()
 {
     static const QByteArray message = [] {
@@ -42,7 +22,7 @@ const QByteArray& usersMessage()
             u.name = QStringLiteral("Member %1").arg(i);
             u.team = QStringLiteral("Brask");
             u.idleState = QStringLiteral("active");
-            u.photo = photoOfAboutTwentyKiB(i);
+            u.photo = bench::photoText(i, 20 * 1024);
             u.status = QStringLiteral("Working on item %1").arg(i);
             u.lastUpdate = QStringLiteral("2026-12-10T09:00:00Z");
             users.append(u.toJson());

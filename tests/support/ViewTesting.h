@@ -34,6 +34,20 @@ inline QImage grabWidget(QWidget& widget)
     return image;
 }
 
+/// Counts the paint events a widget receives while it is installed on it.
+class PaintCounter final : public QObject
+{
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
 /// Where gallery pictures go: "<build folder>/gallery".
 inline QString galleryFolder()
 {
