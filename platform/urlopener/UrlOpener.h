@@ -17,11 +17,6 @@ public:
 
 /// Whether `url` is a web page that may be handed to the browser: http or
 /// https with a host. Links that others choose (peers, feeds) pass this first.
-inline bool isWebLink(const QUrl& url)
-{
-    return url.isValid() &&
-           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) &&
-           !url.host().isEmpty();
-}
+bool isWebLink(const QUrl& url);
 
 } // namespace pondra
