@@ -15,10 +15,10 @@
 namespace pondra {
 
 /// A filled circle of its own size.
-class DotView final : public QWidget
+class ContentView::Dot final : public QWidget
 {
 public:
-    DotView(int side, QWidget* parent) : QWidget(parent) { setFixedSize(side, side); }
+    Dot(int side, QWidget* parent) : QWidget(parent) { setFixedSize(side, side); }
     void setColour(const QColor& colour)
     {
         m_colour = colour;
@@ -84,7 +84,7 @@ ContentView::ContentView(IdleMonitor& idleMonitor, std::function<void()> onQuit,
     column->setContentsMargins(12, 12, 12, 12);
 
     auto* header = new QHBoxLayout;
-    m_dot = new DotView(10, this);
+    m_dot = new Dot(10, this);
     m_status = new QLabel(this);
     m_status->setFont(text::system(text::body().pixelSize(), QFont::DemiBold));
     header->addWidget(m_dot);

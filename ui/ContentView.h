@@ -11,7 +11,6 @@ class QLabel;
 namespace pondra {
 
 class IdleMonitor;
-class DotView;
 
 /// What the idle panel shows, from the idle monitor's values.
 struct ContentViewModel
@@ -50,12 +49,13 @@ public:
     const ContentViewModel& model() const { return m_model; }
 
 private:
+    class Dot;
     void onMonitorChanged();
 
     IdleMonitor& m_idleMonitor;
     std::function<void()> m_onQuit;
     ContentViewModel m_model;
-    DotView* m_dot = nullptr;
+    Dot* m_dot = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_idleTime = nullptr;
     QLabel* m_threshold = nullptr;
