@@ -1,10 +1,9 @@
-#include "platform/idle/FakeIdleSource.h"
-#include "sensing/IdleMonitor.h"
 #include "ui/ContentView.h"
 #include "ui/Palette.h"
 #include "ui/RingMenuView.h"
 #include "ui/UserRow.h"
 
+#include "IdleMonitorRig.h"
 #include "TestEnvironment.h"
 #include "ViewTesting.h"
 
@@ -20,25 +19,12 @@ Q_DECLARE_METATYPE(QList<pondra::TintedGlyph>)
 
 namespace {
 
-/// The idle monitor on virtual time, with a reading the test sets.
-struct IdleRig
+/// One poll of the monitor, reading `seconds`.
+void read(test::IdleMonitorRig& rig, double seconds)
 {
-    VirtualScheduler scheduler;
-    FakeIdleSource* source = nullptr;
-    std::unique_ptr<IdleMonitor> monitor;
-
-    IdleRig()
-    {
-        auto owned = std::make_unique<FakeIdleSource>();
-        source = owned.get();
-        monitor = std::make_unique<IdleMonitor>(std::move(owned), scheduler);
-    }
-    void read(double seconds)
-    {
-        source->reading = seconds;
-        scheduler.advance(std::chrono::seconds(1));
-    }
-};
+    rig.source->reading = seconds;
+    rig.scheduler.advance(std::chrono::seconds(1));
+}
 
 /// A landscape photo: red, green and blue bands across.
 QImage bands()
@@ -107,10 +93,10 @@ private Q_SLOTS:
         QFETCH(QString, status);
         QFETCH(QString, idleTime);
         QFETCH(QString, thresholdText);
-        IdleRig rig;
+        test::IdleMonitorRig rig;
         rig.monitor->idleThreshold = threshold;
         ContentView view(*rig.monitor);
-        rig.read(seconds);
+        read(rig, seconds);
         const ContentViewModel& model = view.model();
         QCOMPARE(model.isIdle, idle);
         QCOMPARE(model.statusText, status);
@@ -126,7 +112,7 @@ private Q_SLOTS:
 
     void contentQuitRunsItsAction()
     {
-        IdleRig rig;
+        test::IdleMonitorRig rig;
         int quits = 0;
         ContentView view(*rig.monitor, [&quits] { ++quits; });
         QPushButton* quit = view.findChild<QPushButton*>();
@@ -232,12 +218,12 @@ private Q_SLOTS:
 
     void gallery()
     {
-        IdleRig rig;
+        test::IdleMonitorRig rig;
         ContentView active(*rig.monitor);
-        rig.read(42);
+        read(rig, 42);
         saveToGallery(grabOn(active, QApplication::palette().color(QPalette::Window)),
                       QStringLiteral("spare-content-active.png"));
-        rig.read(3725);
+        read(rig, 3725);
         saveToGallery(grabOn(active, QApplication::palette().color(QPalette::Window)),
                       QStringLiteral("spare-content-idle.png"));
 

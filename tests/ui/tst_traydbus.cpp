@@ -224,10 +224,8 @@ private Q_SLOTS:
     {
         AppRig rig;
         rig.build();
-        auto team = std::make_unique<QWidget>();
-        team->setObjectName(WindowIdentifiers::teamWindow);
+        auto team = test::registeredWindow(QString(), WindowIdentifiers::teamWindow);
         team->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-        WindowRegistry::instance().add(team.get());
         team->show();
 
         TrayIcon tray(*rig.app, sourceIcons());

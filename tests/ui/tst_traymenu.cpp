@@ -15,6 +15,7 @@
 
 using namespace pondra;
 using test::AppRig;
+using test::registeredWindow;
 
 namespace {
 
@@ -40,16 +41,6 @@ QStringList visibleEntries(const QMenu& menu)
         out << entry;
     }
     return out;
-}
-
-std::unique_ptr<QWidget> registeredWindow(const QString& title, const QString& identifier = {})
-{
-    auto window = std::make_unique<QWidget>();
-    window->setWindowTitle(title);
-    window->setObjectName(identifier);
-    window->resize(120, 80);
-    WindowRegistry::instance().add(window.get());
-    return window;
 }
 
 /// A folder holding some of the tray's drawings, and the lookup into it.

@@ -30,6 +30,32 @@ QPushButton* buttonNamed(QMessageBox& box, const QString& text)
     return nullptr;
 }
 
+/// The command over an updater the test answers.
+struct FakeRig
+{
+    FakeUpdater* updater = nullptr;
+    std::shared_ptr<FakeUrlOpener> opener = std::make_shared<FakeUrlOpener>();
+    std::unique_ptr<CheckForUpdatesViewModel> model;
+    std::unique_ptr<CheckForUpdatesView> view;
+
+    explicit FakeRig(bool canCheck)
+    {
+        auto owned = std::make_unique<FakeUpdater>();
+        updater = owned.get();
+        updater->setCanCheckForUpdates(canCheck);
+        model = std::make_unique<CheckForUpdatesViewModel>(std::move(owned));
+        view = std::make_unique<CheckForUpdatesView>(*model, opener);
+    }
+    /// One check, answered with a newer version offered at `page`.
+    QMessageBox* offer(const QUrl& page)
+    {
+        view->action()->trigger();
+        updater->answer(updater->checks.size() - 1,
+                        {UpdateCheckResult::Kind::updateAvailable, QStringLiteral("2.0"), page, {}});
+        return view->answerMessage();
+    }
+};
+
 /// The command over the feed checker on a loopback feed, on virtual time.
 struct FeedRig
 {
@@ -59,24 +85,22 @@ class TestUpdater final : public QObject
 private Q_SLOTS:
     void commandFollowsTheUpdater()
     {
-        auto fake = std::make_unique<FakeUpdater>();
-        FakeUpdater& updater = *fake;
-        updater.setCanCheckForUpdates(true);
-        CheckForUpdatesViewModel model(std::move(fake));
+        FakeRig rig(true);
+        FakeUpdater& updater = *rig.updater;
+        QAction& command = *rig.view->action();
         // The updater's value from the start, not the initial false.
-        QVERIFY(model.canCheckForUpdates.get());
-        CheckForUpdatesView view(model, std::make_shared<FakeUrlOpener>());
-        QCOMPARE(view.action()->text(), QStringLiteral("Check for Updates\u2026"));
-        QVERIFY(view.action()->isEnabled());
+        QVERIFY(rig.model->canCheckForUpdates.get());
+        QCOMPARE(command.text(), QStringLiteral("Check for Updates\u2026"));
+        QVERIFY(command.isEnabled());
         updater.setCanCheckForUpdates(false);
-        QVERIFY(!view.action()->isEnabled());
-        view.action()->trigger();
+        QVERIFY(!command.isEnabled());
+        command.trigger();
         QCOMPARE(updater.checks.size(), 0);
         updater.setCanCheckForUpdates(true);
-        QVERIFY(view.action()->isEnabled());
-        view.action()->trigger();
+        QVERIFY(command.isEnabled());
+        command.trigger();
         QCOMPARE(updater.checks.size(), 1);
-        view.action()->trigger();
+        command.trigger();
         QCOMPARE(updater.checks.size(), 2);
     }
 
@@ -246,15 +270,8 @@ private Q_SLOTS:
     {
         QFETCH(QUrl, page);
         QFETCH(bool, opens);
-        auto fake = std::make_unique<FakeUpdater>();
-        FakeUpdater& updater = *fake;
-        updater.setCanCheckForUpdates(true);
-        CheckForUpdatesViewModel model(std::move(fake));
-        auto opener = std::make_shared<FakeUrlOpener>();
-        CheckForUpdatesView view(model, opener);
-        view.action()->trigger();
-        updater.answer(0, {UpdateCheckResult::Kind::updateAvailable, QStringLiteral("2.0"), page, {}});
-        QMessageBox* box = view.answerMessage();
+        FakeRig rig(true);
+        QMessageBox* box = rig.offer(page);
         QVERIFY(box);
         QCOMPARE(box->text(), QStringLiteral("Pondra 2.0 is available."));
         // Enter dismisses; the browser opens only on a click.
@@ -262,27 +279,39 @@ private Q_SLOTS:
         QPushButton* open = buttonNamed(*box, QStringLiteral("Open Download Page"));
         QVERIFY(open);
         open->click();
-        QCOMPARE(opener->opened, opens ? QList<QUrl>{page} : QList<QUrl>{});
+        QCOMPARE(rig.opener->opened, opens ? QList<QUrl>{page} : QList<QUrl>{});
     }
 
     void closingOpensNothing()
     {
-        auto fake = std::make_unique<FakeUpdater>();
-        FakeUpdater& updater = *fake;
-        updater.setCanCheckForUpdates(true);
-        CheckForUpdatesViewModel model(std::move(fake));
-        auto opener = std::make_shared<FakeUrlOpener>();
-        CheckForUpdatesView view(model, opener);
-        view.action()->trigger();
-        updater.answer(0, {UpdateCheckResult::Kind::updateAvailable,
-                           QStringLiteral("2.0"),
-                           QUrl(QStringLiteral("https://example.org/get")),
-                           {}});
-        QPointer<QMessageBox> box = view.answerMessage();
+        FakeRig rig(true);
+        QPointer<QMessageBox> box = rig.offer(QUrl(QStringLiteral("https://example.org/get")));
         box->button(QMessageBox::Close)->click();
-        QVERIFY(opener->opened.isEmpty());
+        QVERIFY(rig.opener->opened.isEmpty());
         QTRY_VERIFY(!box);
-        QVERIFY(!view.answerMessage());
+        QVERIFY(!rig.view->answerMessage());
+    }
+
+    /// The three answers, in the gallery folder.
+    void gallery()
+    {
+        FakeRig rig(true);
+        const QList<std::pair<QString, UpdateCheckResult>> answers{
+            {QStringLiteral("available"),
+             {UpdateCheckResult::Kind::updateAvailable,
+              QStringLiteral("1.5.0"),
+              QUrl(QStringLiteral("https://example.org/get")),
+              {}}},
+            {QStringLiteral("current"), {UpdateCheckResult::Kind::upToDate, {}, {}, {}}},
+            {QStringLiteral("failed"),
+             {UpdateCheckResult::Kind::failed, {}, {}, QStringLiteral("Connection refused")}}};
+        for (const auto& [name, result] : answers) {
+            rig.view->action()->trigger();
+            rig.updater->answer(rig.updater->checks.size() - 1, result);
+            QMessageBox* box = rig.view->answerMessage();
+            QVERIFY(box);
+            QVERIFY(box->grab().save(test::galleryFolder() + QStringLiteral("/update-%1.png").arg(name)));
+        }
     }
 };
 
