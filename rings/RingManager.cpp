@@ -224,9 +224,8 @@ void RingManager::openMeetingURL(const QString& link)
     if (!url.isValid())
         return;
     // Peers choose these links, so only web pages are handed to the desktop.
-    const QString scheme = url.scheme();
-    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty()) {
-        logError(lcRing, "Refusing to open meeting link with scheme %s", scheme);
+    if (!isWebLink(url)) {
+        logError(lcRing, "Refusing to open meeting link with scheme %s", url.scheme());
         return;
     }
     if (const QString email = m_getUserEmail(); !email.isEmpty()) {

@@ -52,6 +52,9 @@ QString resourcePath(Glyph glyph)
     case Glyph::eyeSlash:
         name = "eye-slash";
         break;
+    case Glyph::messageFill:
+        name = "message-fill";
+        break;
     }
     return QStringLiteral(":/glyphs/%1.svg").arg(QLatin1String(name));
 }
@@ -100,6 +103,16 @@ QIcon icon(Glyph glyph, const QColor& colour)
     for (int size : {16, 24, 32, 48})
         result.addPixmap(pixmap(glyph, size, colour));
     return result;
+}
+
+void paintDot(QPainter& painter, const QRectF& rect, const QColor& colour)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(rect);
+    painter.restore();
 }
 
 } // namespace pondra::glyphs

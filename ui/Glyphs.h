@@ -25,6 +25,15 @@ enum class Glyph
     cameraFill,
     eye,
     eyeSlash,
+    messageFill,
+};
+
+/// A glyph in the colour it is drawn with: one mark of a row.
+struct TintedGlyph
+{
+    Glyph glyph;
+    QColor colour;
+    bool operator==(const TintedGlyph&) const = default;
 };
 
 namespace glyphs {
@@ -42,6 +51,9 @@ void paint(QPainter& painter, Glyph glyph, const QRectF& rect, int pixelSize, co
 
 /// An icon of the glyph in one colour (buttons, menus).
 QIcon icon(Glyph glyph, const QColor& colour);
+
+/// A filled circle inscribed in `rect`: the idle dot and the other status dots.
+void paintDot(QPainter& painter, const QRectF& rect, const QColor& colour);
 
 } // namespace glyphs
 } // namespace pondra

@@ -63,6 +63,11 @@ bool QtHttpClient::mayCarryAuthorization(const QUrl& from, const QUrl& to)
     return false;
 }
 
+bool QtHttpClient::mayFollowRedirect(const QUrl& from, const QUrl& to)
+{
+    return from.scheme() != QLatin1String("https") || to.scheme() == QLatin1String("https");
+}
+
 void QtHttpClient::start(std::shared_ptr<Request> request)
 {
     if (!request->url.isValid() || request->url.isRelative() ||
@@ -114,6 +119,12 @@ void QtHttpClient::start(std::shared_ptr<Request> request)
                 return;
             }
             const QUrl target = request->url.resolved(QUrl::fromEncoded(location, QUrl::StrictMode));
+            if (!mayFollowRedirect(request->url, target)) {
+                request->finish({std::nullopt,
+                                 {},
+                                 QStringLiteral("Refusing redirect from https to %1").arg(target.scheme())});
+                return;
+            }
             auto next = std::make_shared<Request>(*request);
             next->redirects = request->redirects + 1;
             next->sendAuthorization = request->sendAuthorization && mayCarryAuthorization(request->url, target);

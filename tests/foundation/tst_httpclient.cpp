@@ -172,6 +172,25 @@ private Q_SLOTS:
         QCOMPARE(QtHttpClient::mayCarryAuthorization(QUrl(from), QUrl(to)), carries);
     }
 
+    void redirectsNeverLeaveHttps_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("follows");
+        QTest::newRow("https to https") << "https://h/a" << "https://other/b" << true;
+        QTest::newRow("http to https") << "http://h/a" << "https://h/b" << true;
+        QTest::newRow("http to http") << "http://h/a" << "http://other/b" << true;
+        QTest::newRow("https to http") << "https://h/a" << "http://h/b" << false;
+        QTest::newRow("https to ws") << "https://h/a" << "ws://h/b" << false;
+    }
+    void redirectsNeverLeaveHttps()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(bool, follows);
+        QCOMPARE(QtHttpClient::mayFollowRedirect(QUrl(from), QUrl(to)), follows);
+    }
+
     void noCallbackAfterContextDies()
     {
         MiniHttpServer server;

@@ -13,6 +13,10 @@
 #include <QTest>
 #include <QWidget>
 
+#include <memory>
+
+#include "ui/WindowFinder.h"
+
 namespace pondra::test {
 
 inline void fixViewLook()
@@ -54,6 +58,17 @@ inline QString galleryFolder()
     const QString root = qEnvironmentVariable("PONDRA_BINARY_DIR", QDir::currentPath());
     QDir().mkpath(root + QStringLiteral("/gallery"));
     return root + QStringLiteral("/gallery");
+}
+
+/// A plain top-level window in the window registry, as our windows register.
+inline std::unique_ptr<QWidget> registeredWindow(const QString& title, const QString& identifier = {})
+{
+    auto window = std::make_unique<QWidget>();
+    window->setWindowTitle(title);
+    window->setObjectName(identifier);
+    window->resize(120, 80);
+    WindowRegistry::instance().add(window.get());
+    return window;
 }
 
 } // namespace pondra::test

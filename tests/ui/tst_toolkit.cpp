@@ -140,7 +140,8 @@ private Q_SLOTS:
         QTest::addColumn<Glyph>("glyph");
         for (Glyph g : {Glyph::personFill, Glyph::videoFill, Glyph::speakerSlashFill, Glyph::musicNote,
                         Glyph::headphones, Glyph::pencil, Glyph::moonFill, Glyph::sunMaxFill, Glyph::bellFill,
-                        Glyph::personCropCircleFill, Glyph::cameraFill, Glyph::eye, Glyph::eyeSlash})
+                        Glyph::personCropCircleFill, Glyph::cameraFill, Glyph::eye, Glyph::eyeSlash,
+                        Glyph::messageFill})
             QTest::newRow(qPrintable(glyphs::resourcePath(g))) << g;
     }
     void glyphsAreTinted()
@@ -173,7 +174,7 @@ private Q_SLOTS:
                                Glyph::moonFill,         Glyph::sunMaxFill,
                                Glyph::bellFill,         Glyph::personCropCircleFill,
                                Glyph::cameraFill,       Glyph::eye,
-                               Glyph::eyeSlash};
+                               Glyph::eyeSlash,         Glyph::messageFill};
         QImage sheet(all.size() * 48 + 8, 3 * 48 + 8, QImage::Format_ARGB32_Premultiplied);
         sheet.fill(Qt::white);
         QPainter p(&sheet);

@@ -12,18 +12,9 @@
 #include <memory>
 
 using namespace pondra;
+using test::registeredWindow;
 
 namespace {
-std::unique_ptr<QWidget> makeWindow(const QString& title, const QString& identifier = {})
-{
-    auto w = std::make_unique<QWidget>();
-    w->setWindowTitle(title);
-    w->setObjectName(identifier);
-    w->resize(120, 80);
-    WindowRegistry::instance().add(w.get());
-    return w;
-}
-
 QWidget* activeWindow()
 {
     return QApplication::activeWindow();
@@ -36,11 +27,11 @@ class TestWindowFinder final : public QObject
 private Q_SLOTS:
     void mainWindowIsTheFirstTitledPondraWithoutTheTeamIdentifier()
     {
-        auto disguised = makeWindow(QStringLiteral("Pondra"), WindowIdentifiers::teamWindow);
-        auto lowerCase = makeWindow(QStringLiteral("pondra"));
+        auto disguised = registeredWindow(QStringLiteral("Pondra"), WindowIdentifiers::teamWindow);
+        auto lowerCase = registeredWindow(QStringLiteral("pondra"));
         QCOMPARE(WindowFinder::findMainWindow(), nullptr);
-        auto main = makeWindow(QStringLiteral("Pondra"));
-        auto second = makeWindow(QStringLiteral("Pondra"), QStringLiteral("Other"));
+        auto main = registeredWindow(QStringLiteral("Pondra"));
+        auto second = registeredWindow(QStringLiteral("Pondra"), QStringLiteral("Other"));
         QCOMPARE(WindowFinder::findMainWindow(), main.get());
         QCOMPARE(WindowFinder::findTeamWindow(), disguised.get());
         main.reset();
@@ -50,7 +41,7 @@ private Q_SLOTS:
 
     void noMainWindowMeansNothingHappens()
     {
-        auto other = makeWindow(QStringLiteral("Elsewhere"));
+        auto other = registeredWindow(QStringLiteral("Elsewhere"));
         other->show();
         other->activateWindow();
         QTRY_COMPARE(activeWindow(), other.get());
@@ -64,7 +55,7 @@ private Q_SLOTS:
 
     void closedMainWindowComesBackActive()
     {
-        auto main = makeWindow(QStringLiteral("Pondra"));
+        auto main = registeredWindow(QStringLiteral("Pondra"));
         main->show();
         main->close();
         QVERIFY(!main->isVisible());
@@ -76,8 +67,8 @@ private Q_SLOTS:
 
     void teamWindowShowsWithoutTakingTheFocus()
     {
-        auto main = makeWindow(QStringLiteral("Pondra"));
-        auto team = makeWindow(QString(), WindowIdentifiers::teamWindow);
+        auto main = registeredWindow(QStringLiteral("Pondra"));
+        auto team = registeredWindow(QString(), WindowIdentifiers::teamWindow);
         team->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
         main->show();
         main->activateWindow();
@@ -95,7 +86,7 @@ private Q_SLOTS:
 
     void onTopThenOffIsTheNormalLevel()
     {
-        auto team = makeWindow(QString(), WindowIdentifiers::teamWindow);
+        auto team = registeredWindow(QString(), WindowIdentifiers::teamWindow);
         team->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
         team->show();
         QWindow* handle = team->windowHandle();
@@ -118,7 +109,7 @@ private Q_SLOTS:
         test::ScopedXdgHome home;
         SettingsStore store;
         QVERIFY(!isTeamWindowKeptOnTop(store));
-        auto team = makeWindow(QString(), WindowIdentifiers::teamWindow);
+        auto team = registeredWindow(QString(), WindowIdentifiers::teamWindow);
         setKeepTeamWindowOnTop(store, true);
         QCOMPARE(store.flag(QStringLiteral("keepTeamWindowOnTop")), std::optional<bool>(true));
         QVERIFY(isTeamWindowKeptOnTop(store));
@@ -148,7 +139,7 @@ private Q_SLOTS:
         QTRY_COMPARE(activeWindow(), settings);
         QVERIFY(registry.windows().contains(settings));
 
-        auto other = makeWindow(QStringLiteral("Elsewhere"));
+        auto other = registeredWindow(QStringLiteral("Elsewhere"));
         other->show();
         other->activateWindow();
         QTRY_COMPARE(activeWindow(), other.get());
