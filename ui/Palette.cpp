@@ -69,4 +69,9 @@ QColor material(const QPalette& palette)
     return withOpacity(palette.color(QPalette::Window), 0.85);
 }
 
+QColor thinMaterial(const QPalette& palette)
+{
+    return withOpacity(palette.color(QPalette::Window), 0.4);
+}
+
 } // namespace pondra::palette

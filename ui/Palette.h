@@ -31,5 +31,8 @@ QColor secondary(const QPalette& palette);
 /// The panels' fill: window colour at 85 % alpha. X11 has no blur behind
 /// windows, so this stands in for the frosted material.
 QColor material(const QPalette& palette);
+/// The small labels laid over a photo: window colour at 40 % alpha, so the
+/// photo shows through as it would through a thin frosted pane.
+QColor thinMaterial(const QPalette& palette);
 
 } // namespace pondra::palette
