@@ -122,7 +122,7 @@ void ImageWindow::buildContent()
     m_pill->setFont(text::caption());
     m_pill->setPadding(QMargins(12, 4, 12, 4));
     m_pill->setRadius(4);
-    m_pill->setTextColour(palette::secondary(palette()));
+    palette::setTextColour(*m_pill, palette::secondary(palette()));
     column->addWidget(m_pill, 0, Qt::AlignHCenter);
 
     m_header = new QWidget(content);
@@ -136,11 +136,7 @@ void ImageWindow::buildContent()
     connect(m_name, &RoundedLabel::clicked, this, [] { WindowRegistry::instance().openSettings(); });
     m_dot = new QLabel(QStringLiteral("\u00b7"), m_header);
     m_dot->setTextFormat(Qt::PlainText);
-    {
-        QPalette p = m_dot->palette();
-        p.setColor(QPalette::WindowText, palette::secondary(p));
-        m_dot->setPalette(p);
-    }
+    palette::setTextColour(*m_dot, palette::secondary(palette()));
     m_teamPicker = new QComboBox(m_header);
     m_teamPicker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_teamPicker->setAccessibleName(QStringLiteral("Team"));
@@ -170,7 +166,7 @@ void ImageWindow::buildContent()
     m_nowPlaying->setPadding(QMargins(12, 4, 12, 4));
     m_nowPlaying->setRadius(6);
     m_nowPlaying->setFill(palette::withOpacity(palette::purple(), 0.1));
-    m_nowPlaying->setTextColour(palette::secondary(palette()));
+    palette::setTextColour(*m_nowPlaying, palette::secondary(palette()));
     m_nowPlaying->setGlyph(Glyph::musicNote, text::caption().pixelSize(), palette::purple());
     m_nowPlaying->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_nowPlayingBox = inset(m_nowPlaying, content);
@@ -199,8 +195,8 @@ void ImageWindow::refresh(bool everything)
 
     if (everything || m.header != previous.header) {
         m_name->setPeerText(m.header.nameText);
-        m_name->setTextColour(m.header.isPlaceholder ? palette::secondary(palette())
-                                                     : palette::primary(palette()));
+        palette::setTextColour(*m_name, m.header.isPlaceholder ? palette::secondary(palette())
+                                                               : palette::primary(palette()));
         m_dot->setVisible(m.header.showsTeamPicker);
         m_teamPicker->setVisible(m.header.showsTeamPicker);
     }
@@ -223,8 +219,8 @@ void ImageWindow::refresh(bool everything)
     }
 
     m_statusLine->setPeerText(m.statusText);
-    m_statusLine->setTextColour(m.statusIsPlaceholder ? palette::secondary(palette())
-                                                      : palette::primary(palette()));
+    palette::setTextColour(*m_statusLine, m.statusIsPlaceholder ? palette::secondary(palette())
+                                                                : palette::primary(palette()));
 
     m_nowPlayingBox->setVisible(m.nowPlaying.has_value());
     m_nowPlaying->setPeerText(m.nowPlaying.value_or(QString()));

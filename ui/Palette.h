@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QPalette>
 
+class QWidget;
+
 namespace pondra::palette {
 
 // The named colours every view draws with, close to the system colours the
@@ -34,5 +36,8 @@ QColor material(const QPalette& palette);
 /// The small labels laid over a photo: window colour at 40 % alpha, so the
 /// photo shows through as it would through a thin frosted pane.
 QColor thinMaterial(const QPalette& palette);
+
+/// Draws the widget's text (its palette's window text) in `colour`.
+void setTextColour(QWidget& widget, const QColor& colour);
 
 } // namespace pondra::palette

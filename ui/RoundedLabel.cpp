@@ -45,15 +45,6 @@ void RoundedLabel::setGlyph(std::optional<Glyph> glyph, int pixelSize, const QCo
     update();
 }
 
-void RoundedLabel::setTextColour(const QColor& colour)
-{
-    QPalette p = palette();
-    if (p.color(QPalette::WindowText) == colour)
-        return;
-    p.setColor(QPalette::WindowText, colour);
-    setPalette(p);
-}
-
 void RoundedLabel::setClickable(bool clickable)
 {
     m_clickable = clickable;

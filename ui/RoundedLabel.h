@@ -14,7 +14,7 @@ namespace pondra {
 /// rounded rectangle: the main window's status pill, status line and
 /// now-playing row, and its clickable name. The text is cut at the tail
 /// when the label gets less than its natural width; wider, the content is
-/// centred. The text colour is the palette's window text.
+/// centred. The text colour is the palette's window text (`palette::setTextColour`).
 class RoundedLabel final : public ElidedLabel
 {
     Q_OBJECT
@@ -29,7 +29,6 @@ public:
     void setPadding(const QMargins& padding);
     /// A glyph before the text (spacing 4), in its own colour.
     void setGlyph(std::optional<Glyph> glyph, int pixelSize, const QColor& colour);
-    void setTextColour(const QColor& colour);
     /// A click on the label emits `clicked` (and the pointer shows a hand).
     void setClickable(bool clickable);
 

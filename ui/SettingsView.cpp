@@ -93,11 +93,7 @@ SettingsView::SettingsView(AppState& app, QWidget* parent) : QWidget(parent), m_
     auto* caption = new QLabel(QStringLiteral("localhost uses http://, others use https://"), server);
     caption->setTextFormat(Qt::PlainText);
     caption->setFont(text::caption());
-    {
-        QPalette p = caption->palette();
-        p.setColor(QPalette::WindowText, palette::secondary(p));
-        caption->setPalette(p);
-    }
+    palette::setTextColour(*caption, palette::secondary(palette()));
     formOf(server)->addRow(caption);
     column->addWidget(server);
 
