@@ -1,5 +1,7 @@
 #include "ui/Palette.h"
 
+#include <QWidget>
+
 namespace pondra::palette {
 
 QColor green()
@@ -67,6 +69,20 @@ QColor secondary(const QPalette& palette)
 QColor material(const QPalette& palette)
 {
     return withOpacity(palette.color(QPalette::Window), 0.85);
+}
+
+QColor thinMaterial(const QPalette& palette)
+{
+    return withOpacity(palette.color(QPalette::Window), 0.4);
+}
+
+void setTextColour(QWidget& widget, const QColor& colour)
+{
+    QPalette p = widget.palette();
+    if (p.color(QPalette::WindowText) == colour)
+        return;
+    p.setColor(QPalette::WindowText, colour);
+    widget.setPalette(p);
 }
 
 } // namespace pondra::palette

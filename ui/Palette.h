@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QPalette>
 
+class QWidget;
+
 namespace pondra::palette {
 
 // The named colours every view draws with, close to the system colours the
@@ -31,5 +33,11 @@ QColor secondary(const QPalette& palette);
 /// The panels' fill: window colour at 85 % alpha. X11 has no blur behind
 /// windows, so this stands in for the frosted material.
 QColor material(const QPalette& palette);
+/// The small labels laid over a photo: window colour at 40 % alpha, so the
+/// photo shows through as it would through a thin frosted pane.
+QColor thinMaterial(const QPalette& palette);
+
+/// Draws the widget's text (its palette's window text) in `colour`.
+void setTextColour(QWidget& widget, const QColor& colour);
 
 } // namespace pondra::palette

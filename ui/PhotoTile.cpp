@@ -71,7 +71,21 @@ void paint(QPainter& painter, const QRectF& rect, const std::optional<QImage>& p
             painter.fillPath(clip, style.placeholderFill);
         const int glyphSize = style.placeholderGlyphFills ? int(std::min(rect.width(), rect.height()))
                                                           : style.placeholderGlyphSize;
-        glyphs::paint(painter, style.placeholderGlyph, rect, glyphSize, style.placeholderGlyphColour);
+        if (style.placeholderCaption.isEmpty()) {
+            glyphs::paint(painter, style.placeholderGlyph, rect, glyphSize, style.placeholderGlyphColour);
+        } else {
+            // Glyph over caption, the pair centred in the tile.
+            const QFontMetricsF metrics(style.placeholderCaptionFont);
+            const qreal spacing = 8;
+            const qreal top = rect.center().y() - (glyphSize + spacing + metrics.height()) / 2;
+            glyphs::paint(painter, style.placeholderGlyph, QRectF(rect.left(), top, rect.width(), glyphSize),
+                          glyphSize, style.placeholderGlyphColour);
+            const QRectF line(rect.left(), top + glyphSize + spacing, rect.width(), metrics.height());
+            painter.setFont(style.placeholderCaptionFont);
+            painter.setPen(style.placeholderCaptionColour);
+            painter.drawText(line, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine,
+                             metrics.elidedText(style.placeholderCaption, Qt::ElideRight, rect.width()));
+        }
     }
     painter.restore();
 }

@@ -3,6 +3,7 @@
 #include "ui/Glyphs.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QRectF>
 
@@ -13,7 +14,8 @@ class QPainter;
 namespace pondra {
 
 /// How a photo tile looks: rows (56, radius 8), the ring card (100, radius 8),
-/// the main window, the overlay's round avatar (radius = half the side).
+/// the main window (with a caption under its camera), the overlay's round
+/// avatar (radius = half the side).
 struct PhotoTileStyle
 {
     qreal radius = 8;
@@ -24,6 +26,10 @@ struct PhotoTileStyle
     QColor placeholderGlyphColour;
     /// The placeholder glyph fills the tile (fitted) instead of `placeholderGlyphSize`.
     bool placeholderGlyphFills = false;
+    /// A line under the placeholder glyph, the two centred together; empty for none.
+    QString placeholderCaption;
+    QFont placeholderCaptionFont;
+    QColor placeholderCaptionColour;
 };
 
 namespace photoTile {
