@@ -51,7 +51,11 @@ void QuitSignals::onSignal()
     char bytes[16];
     while (::read(signalPipe[1], bytes, sizeof bytes) > 0) {
     }
+    // As the Quit command: the windows are closed first (a closed settings
+    // window commits what is being edited). A signal is not a question, so
+    // the loop ends even if a window refused to close.
     QCoreApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 } // namespace pondra

@@ -19,15 +19,8 @@ stop_server() {
         server_pid=
     fi
 }
-# Passed on to the program, which quits as its own Quit command does; the
-# script then waits for it and stops the server.
-forward() {
-    if [ -n "$program_pid" ]; then
-        kill -TERM "$program_pid" 2>/dev/null || true
-    fi
-}
 trap stop_server EXIT
-trap forward TERM INT HUP
+trap 'exit 143' TERM INT HUP
 
 if ! (exec 3<>/dev/tcp/127.0.0.1/8787) 2>/dev/null; then
     echo "No team server on localhost:8787: starting the local one there."
@@ -43,6 +36,9 @@ fi
 
 build/program/pondra &
 program_pid=$!
+# From now on a signal goes on to the program, which quits as its own Quit
+# command does; the script waits for it, then stops the server.
+trap 'kill -TERM "$program_pid" 2>/dev/null || true' TERM INT HUP
 # A signal interrupts `wait`; wait again until the program has really ended.
 status=0
 while kill -0 "$program_pid" 2>/dev/null; do

@@ -225,7 +225,7 @@ PondraProcess::~PondraProcess()
 bool PondraProcess::start()
 {
     m_stderr.clear();
-    return m_process.start(QStringLiteral(PONDRA_PROGRAM_PATH), {}, m_session.environment(m_desktop));
+    return m_process.start(m_program, {}, m_session.environment(m_desktop));
 }
 
 qint64 PondraProcess::pid() const

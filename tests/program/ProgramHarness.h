@@ -97,6 +97,8 @@ public:
     PondraProcess(const Desktop& desktop, UserSession& session) : m_desktop(desktop), m_session(session) {}
     ~PondraProcess();
 
+    /// Another build of the program, e.g. an installed one.
+    void setProgram(const QString& path) { m_program = path; }
     bool start();
     qint64 pid() const;
     bool isRunning() const;
@@ -123,6 +125,7 @@ private:
 
     const Desktop& m_desktop;
     UserSession& m_session;
+    QString m_program = QStringLiteral(PONDRA_PROGRAM_PATH);
     ManagedProcess m_process;
     mutable QString m_stderr;
 };
