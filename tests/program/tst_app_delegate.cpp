@@ -4,42 +4,13 @@
 #include "program/AppDelegate.h"
 
 #include "AppRig.h"
+#include "RecordingRingWindows.h"
 
 #include <QMainWindow>
 #include <QtTest>
 
 using namespace pondra;
 using namespace std::chrono_literals;
-
-namespace {
-
-class RecordingGlow final : public RingGlow
-{
-public:
-    explicit RecordingGlow(QStringList& calls) : m_calls(calls) {}
-    void showGlow() override { m_calls << QStringLiteral("glow shown"); }
-    void hideGlow() override { m_calls << QStringLiteral("glow hidden"); }
-    void raiseGlow() override { m_calls << QStringLiteral("glow raised"); }
-
-private:
-    QStringList& m_calls;
-};
-
-class RecordingBubble final : public RingBubble
-{
-public:
-    explicit RecordingBubble(QStringList& calls) : m_calls(calls) {}
-    void show(const QString& from, const std::optional<QImage>&) override
-    {
-        m_calls << QStringLiteral("bubble ") + from;
-    }
-    void hide() override { m_calls << QStringLiteral("bubble hidden"); }
-
-private:
-    QStringList& m_calls;
-};
-
-} // namespace
 
 class TestAppDelegate final : public QObject
 {
@@ -69,11 +40,11 @@ private:
             };
             options.windows.glowWindow = [this](AppState&, QScreen&) {
                 calls << QStringLiteral("glow made");
-                return std::make_unique<RecordingGlow>(calls);
+                return std::make_unique<test::RecordingGlow>(calls);
             };
             options.windows.cursorRing = [this](AppState&) {
                 calls << QStringLiteral("bubble made");
-                return std::make_unique<RecordingBubble>(calls);
+                return std::make_unique<test::RecordingBubble>(calls);
             };
             delegate = std::make_unique<AppDelegate>(*app.app, mainWindow, std::move(options));
             delegate->applicationDidFinishLaunching();
@@ -152,7 +123,7 @@ void TestAppDelegate::teamWindowIdentifiedPlacedAndShown()
     rig.calls.clear();
     rig.app.app->ringManager().showRingNotification(QStringLiteral("Bo"), std::nullopt, std::nullopt);
     rig.app.scheduler.runPending();
-    QCOMPARE(rig.calls, QStringList({"glow shown", "bubble Bo", "glow raised"}));
+    QCOMPARE(rig.calls, QStringList({"glow shown", "bubble shown for Bo", "glow raised"}));
 
     rig.delegate->releaseWindows();
     QVERIFY(!rig.delegate->teamWindow());

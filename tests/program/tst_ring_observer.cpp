@@ -2,44 +2,13 @@
 // order, one turn of the main loop after each value, repeats included.
 #include "program/IncomingRingObserver.h"
 
+#include "RecordingRingWindows.h"
+
 #include <QtTest>
 
 using namespace pondra;
 
 namespace {
-
-/// Records every call made to the glow and the bubble, in order.
-struct CallLog
-{
-    QStringList calls;
-};
-
-class FakeGlow final : public RingGlow
-{
-public:
-    explicit FakeGlow(CallLog& log) : m_log(log) {}
-    void showGlow() override { m_log.calls << QStringLiteral("glow shown"); }
-    void hideGlow() override { m_log.calls << QStringLiteral("glow hidden"); }
-    void raiseGlow() override { m_log.calls << QStringLiteral("glow raised"); }
-
-private:
-    CallLog& m_log;
-};
-
-class FakeBubble final : public RingBubble
-{
-public:
-    explicit FakeBubble(CallLog& log) : m_log(log) {}
-    void show(const QString& from, const std::optional<QImage>& photo) override
-    {
-        m_log.calls << QStringLiteral("bubble shown for %1%2")
-                           .arg(from, photo ? QStringLiteral(" with photo") : QString());
-    }
-    void hide() override { m_log.calls << QStringLiteral("bubble hidden"); }
-
-private:
-    CallLog& m_log;
-};
 
 /// Shaped like a window and like the cursor overlay, for the adapters.
 struct FakeWindow
@@ -75,37 +44,37 @@ void TestRingObserver::handlesEveryValueOnTheNextTurn()
 {
     VirtualScheduler scheduler;
     Published<std::optional<IncomingRing>> incoming;
-    CallLog log;
-    FakeGlow glow(log);
-    FakeBubble bubble(log);
+    QStringList calls;
+    test::RecordingGlow glow(calls);
+    test::RecordingBubble bubble(calls);
     IncomingRingObserver observer(incoming, scheduler, &glow, &bubble);
 
     // The first value (no ring) is handled too, on the next turn.
-    QVERIFY(log.calls.isEmpty());
+    QVERIFY(calls.isEmpty());
     scheduler.runPending();
-    QCOMPARE(log.calls, QStringList({"glow hidden", "bubble hidden"}));
+    QCOMPARE(calls, QStringList({"glow hidden", "bubble hidden"}));
 
-    log.calls.clear();
+    calls.clear();
     incoming.set(ring(QStringLiteral("Bo"), true));
-    QVERIFY(log.calls.isEmpty());
+    QVERIFY(calls.isEmpty());
     scheduler.runPending();
-    QCOMPARE(log.calls, QStringList({"glow shown", "bubble shown for Bo with photo", "glow raised"}));
+    QCOMPARE(calls, QStringList({"glow shown", "bubble shown for Bo with photo", "glow raised"}));
 
     // Repeats are not dropped, and values that come in one turn each get their turn.
-    log.calls.clear();
+    calls.clear();
     incoming.set(ring(QStringLiteral("Bo"), true));
     incoming.set(std::nullopt);
     incoming.set(std::nullopt);
     scheduler.runPending();
-    QCOMPARE(log.calls, QStringList({"glow shown", "bubble shown for Bo with photo", "glow raised",
-                                     "glow hidden", "bubble hidden", "glow hidden", "bubble hidden"}));
+    QCOMPARE(calls, QStringList({"glow shown", "bubble shown for Bo with photo", "glow raised", "glow hidden",
+                                 "bubble hidden", "glow hidden", "bubble hidden"}));
 }
 
 void TestRingObserver::skipsAbsentWindows_data()
 {
     QTest::addColumn<bool>("withGlow");
     QTest::addColumn<bool>("withBubble");
-    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("no glow (no screen, or no compositing platform)")
         << false << true << QStringList({"bubble shown for Cy", "bubble hidden"});
@@ -117,18 +86,18 @@ void TestRingObserver::skipsAbsentWindows()
 {
     QFETCH(bool, withGlow);
     QFETCH(bool, withBubble);
-    QFETCH(QStringList, calls);
+    QFETCH(QStringList, expected);
 
     VirtualScheduler scheduler;
     Published<std::optional<IncomingRing>> incoming(ring(QStringLiteral("Cy")));
-    CallLog log;
-    FakeGlow glow(log);
-    FakeBubble bubble(log);
+    QStringList calls;
+    test::RecordingGlow glow(calls);
+    test::RecordingBubble bubble(calls);
     IncomingRingObserver observer(incoming, scheduler, withGlow ? &glow : nullptr,
                                   withBubble ? &bubble : nullptr);
     incoming.set(std::nullopt);
     scheduler.runPending();
-    QCOMPARE(log.calls, calls);
+    QCOMPARE(calls, expected);
 }
 
 void TestRingObserver::adaptersForwardToTheWindows()
