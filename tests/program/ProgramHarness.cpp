@@ -274,11 +274,11 @@ std::optional<WindowInfo> PondraProcess::waitForWindowNamed(const QString& name,
     return waitForWindow([&name](const WindowInfo& w) { return w.name == name; }, timeoutMs);
 }
 
-std::optional<int> PondraProcess::terminate(int timeoutMs)
+std::optional<int> PondraProcess::terminate(int signal, int timeoutMs)
 {
     if (!isRunning())
         return exitCode();
-    ::kill(pid_t(pid()), SIGTERM);
+    ::kill(pid_t(pid()), signal ? signal : SIGTERM);
     return waitForExit(timeoutMs);
 }
 

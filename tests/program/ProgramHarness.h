@@ -111,8 +111,9 @@ public:
     std::optional<WindowInfo> waitForWindowWithRole(const QString& role, int timeoutMs = 20'000) const;
     std::optional<WindowInfo> waitForWindowNamed(const QString& name, int timeoutMs = 20'000) const;
 
-    /// Sends SIGTERM and waits; the exit code, or none when it crashed or hung.
-    std::optional<int> terminate(int timeoutMs = 20'000);
+    /// Sends the signal (SIGTERM unless told) and waits; the exit code, or
+    /// none when it crashed or hung.
+    std::optional<int> terminate(int signal = 0, int timeoutMs = 20'000);
     /// Waits for the process to end by itself; the exit code, or none.
     std::optional<int> waitForExit(int timeoutMs = 20'000);
     /// Everything it wrote on standard error so far.

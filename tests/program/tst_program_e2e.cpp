@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 using namespace pondra;
 using namespace pondra::test;
 
@@ -80,9 +82,12 @@ void TestProgramEndToEnd::runsWithANameAndQuitsCleanly()
     QCOMPARE(session.setting(QStringLiteral("userId")),
              std::optional<QString>(body.value(QStringLiteral("id")).toString()));
     QVERIFY(session.setting(QStringLiteral("PondraTeamWindow")));
-    QVERIFY(pondra.start());
-    QVERIFY(pondra.waitForMainWindow());
-    QCOMPARE(pondra.terminate(), std::optional<int>(0));
+    // Ctrl+C and a closed terminal end it the same way.
+    for (const int signal : {SIGINT, SIGHUP}) {
+        QVERIFY(pondra.start());
+        QVERIFY(pondra.waitForMainWindow());
+        QCOMPARE(pondra.terminate(signal), std::optional<int>(0));
+    }
 }
 
 void TestProgramEndToEnd::teamWindowPlacedRestoredAndOnTop()
