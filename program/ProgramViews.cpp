@@ -1,36 +1,39 @@
 #include "program/ProgramViews.h"
 
 #include "app/AppState.h"
-
-#include <QMainWindow>
+#include "platform/urlopener/DesktopUrlOpener.h"
+#include "ui/CheckForUpdates.h"
+#include "ui/ImageWindow.h"
+#include "ui/MiniWindow.h"
+#include "ui/SettingsView.h"
+#include "ui/TrayIcon.h"
 
 namespace pondra {
 
-std::unique_ptr<QObject> makeUpdater()
+std::unique_ptr<CheckForUpdatesViewModel> makeUpdater()
 {
-    return nullptr; // STAND-IN: the feed checker goes here.
+    return std::make_unique<CheckForUpdatesViewModel>();
 }
 
-std::unique_ptr<QWidget> makeMainWindow(AppState&, QObject*)
+std::unique_ptr<QWidget> makeMainWindow(AppState& state, CheckForUpdatesViewModel& updater)
 {
-    // STAND-IN: replace with the real main window and its "Pondra" menu.
-    auto window = std::make_unique<QMainWindow>();
-    window->setWindowTitle(QStringLiteral("Pondra"));
-    window->resize(300, 400);
+    // Every path that opens the settings goes through the registry, which
+    // makes the window on first use.
+    installSettingsWindow(state);
+    auto window = std::make_unique<ImageWindow>(state);
+    auto* command = new CheckForUpdatesView(updater, std::make_shared<DesktopUrlOpener>(), window.get());
+    window->setUpdateAction(command->action());
     return window;
 }
 
-std::unique_ptr<QObject> makeTray(AppState&, QWidget&, QObject*)
+std::unique_ptr<QObject> makeTray(AppState& state)
 {
-    return nullptr; // STAND-IN: the tray icon and menu go here.
+    return std::make_unique<TrayIcon>(state);
 }
 
-std::unique_ptr<QWidget> makeTeamWindow(AppState&)
+std::unique_ptr<QWidget> makeTeamWindow(AppState& state)
 {
-    // STAND-IN: replace with the real team window.
-    auto window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
-    window->resize(196, 120);
-    return window;
+    return std::make_unique<MiniWindow>(state);
 }
 
 std::unique_ptr<RingGlow> makeGlowWindow(AppState&, QScreen&)

@@ -3,11 +3,9 @@
 // ============================================================================
 // The views the program builds and shows, made in one place.
 //
-// Each function below is a hook: until the real window exists it makes a
-// minimal stand-in (or nothing), and plugging the real one in means changing
-// only the body here. Everything else of the program (order of start-up,
-// placement, the ring observer, quitting) already works with whatever they
-// return.
+// Everything else of the program (order of start-up, placement, the ring
+// observer, quitting) works with whatever these return, so tests can hand in
+// their own.
 // ============================================================================
 
 #include "program/IncomingRingObserver.h"
@@ -22,15 +20,17 @@
 namespace pondra {
 
 class AppState;
+class CheckForUpdatesViewModel;
 
-/// The software updater the "Check for Updates…" command asks; none yet.
-std::unique_ptr<QObject> makeUpdater();
+/// The one software updater of the process, made before the windows.
+std::unique_ptr<CheckForUpdatesViewModel> makeUpdater();
 
-/// The main window, titled "Pondra" (no other window is), with its "Pondra" menu.
-std::unique_ptr<QWidget> makeMainWindow(AppState& state, QObject* updater);
+/// The main window, titled "Pondra" (no other window is), with its "Pondra"
+/// menu: "Check for Updates…" first, then the settings and quit actions.
+std::unique_ptr<QWidget> makeMainWindow(AppState& state, CheckForUpdatesViewModel& updater);
 
-/// The tray icon and its menu; none yet. `mainWindow` is what its commands bring forward.
-std::unique_ptr<QObject> makeTray(AppState& state, QWidget& mainWindow, QObject* updater);
+/// The tray icon and its menu.
+std::unique_ptr<QObject> makeTray(AppState& state);
 
 /// The team window, 196 wide; the delegate places, identifies and shows it.
 std::unique_ptr<QWidget> makeTeamWindow(AppState& state);

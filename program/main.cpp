@@ -8,6 +8,7 @@
 #include "program/ProgramViews.h"
 #include "program/QuitSignals.h"
 #include "program/SingleInstance.h"
+#include "ui/CheckForUpdates.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -52,11 +53,11 @@ int main(int argc, char** argv)
     if (!guard.claim())
         return runAsSecondCopy(app, guard);
 
-    std::unique_ptr<QObject> updater = makeUpdater();
+    std::unique_ptr<CheckForUpdatesViewModel> updater = makeUpdater();
     auto state = std::make_unique<AppState>();
-    std::unique_ptr<QWidget> mainWindow = makeMainWindow(*state, updater.get());
+    std::unique_ptr<QWidget> mainWindow = makeMainWindow(*state, *updater);
     mainWindow->show();
-    std::unique_ptr<QObject> tray = makeTray(*state, *mainWindow, updater.get());
+    std::unique_ptr<QObject> tray = makeTray(*state);
 
     // The delegate is never destroyed: it lives as long as the process.
     AppDelegate::Options options;

@@ -104,9 +104,11 @@ void ImageWindow::setUpdateAction(QAction* action)
     m_updateAction = action;
 }
 
-void ImageWindow::setStatusEditorOpener(StatusEditorOpener opener)
+void ImageWindow::onEditStatus()
 {
-    m_openStatusEditor = std::move(opener);
+    if (!m_statusEditor)
+        m_statusEditor = new StatusEditView(m_app, this);
+    m_statusEditor->open();
 }
 
 void ImageWindow::buildContent()
@@ -155,10 +157,7 @@ void ImageWindow::buildContent()
     m_statusLine->setRadius(6);
     m_statusLine->setFill(palette::withOpacity(palette::gray(), 0.1));
     m_statusLine->setClickable(true);
-    connect(m_statusLine, &RoundedLabel::clicked, this, [this] {
-        if (m_openStatusEditor)
-            m_openStatusEditor(this);
-    });
+    connect(m_statusLine, &RoundedLabel::clicked, this, &ImageWindow::onEditStatus);
     column->addWidget(m_statusLine, 0, Qt::AlignHCenter);
 
     m_nowPlaying = new RoundedLabel(content);

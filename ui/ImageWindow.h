@@ -3,10 +3,10 @@
 #include "platform/core/Published.h"
 #include "platform/core/Scheduler.h"
 #include "ui/MainWindowModels.h"
+#include "ui/StatusEditView.h"
 
 #include <QMainWindow>
-
-#include <functional>
+#include <QPointer>
 
 class QComboBox;
 class QLabel;
@@ -38,17 +38,14 @@ public:
     /// The notice's fade when it is cleared.
     static constexpr milliseconds noticeFade{350};
 
-    /// Opens the status editor over `parent`.
-    using StatusEditorOpener = std::function<void(QWidget* parent)>;
-
     explicit ImageWindow(AppState& app, QWidget* parent = nullptr);
     ~ImageWindow() override;
 
     /// Puts `action` ("Check for Updates…") first in the "Pondra" menu, with a
     /// separator after it; a later call replaces the earlier action.
     void setUpdateAction(QAction* action);
-    /// What a click on the status line does; without one it does nothing.
-    void setStatusEditorOpener(StatusEditorOpener opener);
+    /// The status editor once the status line opened it, else null.
+    StatusEditView* statusEditor() const { return m_statusEditor; }
 
     /// What the window draws now.
     const MainWindowModel& model() const { return m_model; }
@@ -76,6 +73,7 @@ private:
     void onTeamChosen(int index);
     void onPresenceAction(PresenceAction action);
     void onSettingsRequest(bool requested);
+    void onEditStatus();
     /// The picker and the notice count as on screen only while the window is shown.
     void updateOnScreen();
     void onNoticeDue();
@@ -83,7 +81,7 @@ private:
 
     AppState& m_app;
     SubscriptionBag m_subscriptions;
-    StatusEditorOpener m_openStatusEditor;
+    QPointer<StatusEditView> m_statusEditor;
     MainWindowModel m_model;
 
     QMenu* m_menu = nullptr;

@@ -462,7 +462,7 @@ private Q_SLOTS:
         QVERIFY(!w.nowPlayingRow()->isVisible());
     }
 
-    void statusLineOpensTheInjectedEditor()
+    void statusLineOpensTheEditor()
     {
         Rig rig;
         rig.build();
@@ -470,11 +470,13 @@ private Q_SLOTS:
         ImageWindow& w = *rig.window;
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Set a status..."));
         QCOMPARE(w.statusLine()->palette().color(QPalette::WindowText), palette::secondary(w.palette()));
-        QTest::mouseClick(w.statusLine(), Qt::LeftButton); // no opener: nothing happens
-        QList<QWidget*> parents;
-        w.setStatusEditorOpener([&parents](QWidget* parent) { parents << parent; });
+        QVERIFY(!w.statusEditor());
         QTest::mouseClick(w.statusLine(), Qt::LeftButton);
-        QCOMPARE(parents, QList<QWidget*>{&w});
+        QVERIFY(w.statusEditor());
+        QVERIFY(w.statusEditor()->isVisible());
+        QCOMPARE(w.statusEditor()->parentWidget(), &w);
+        QCOMPARE(w.statusEditor()->windowTitle(), QStringLiteral("Set Your Status"));
+        w.statusEditor()->close();
 
         rig.app().setUserStatus(QStringLiteral("<b>Deep</b> work"));
         QCOMPARE(w.statusLine()->text(), QStringLiteral("<b>Deep</b> work"));
