@@ -60,6 +60,8 @@ private Q_SLOTS:
     void screenLock();
     void wakeReconnectsThenChecksStaleness();
     void ringPlaysSoundBeforeShowing();
+    void dismissingWithAnIdTheDismissalClears_data();
+    void dismissingWithAnIdTheDismissalClears();
     void mirrorsFollowTheirSources();
 };
 
@@ -330,6 +332,45 @@ void TestAppState::ringPlaysSoundBeforeShowing()
     QVERIFY(rig.sockets->latest()->deliverText(ringMessage(QStringLiteral("Cy"))));
     QVERIFY(rig.sound.played.isEmpty());
     QVERIFY(!app.incomingRing.get());
+}
+
+void TestAppState::dismissingWithAnIdTheDismissalClears_data()
+{
+    QTest::addColumn<bool>("viewCopy");
+    QTest::addColumn<bool>("accepted");
+    // The mirror's own text, by reference, which the dismissal destroys.
+    QTest::newRow("mirror's id, accepted") << false << true;
+    QTest::newRow("mirror's id, declined") << false << false;
+    // A view's text that the view empties when it sees the ring go.
+    QTest::newRow("view's id, accepted") << true << true;
+    QTest::newRow("view's id, declined") << true << false;
+}
+
+void TestAppState::dismissingWithAnIdTheDismissalClears()
+{
+    QFETCH(bool, viewCopy);
+    QFETCH(bool, accepted);
+    Rig rig;
+    rig.build();
+    AppState& app = *rig.app;
+    QVERIFY(rig.sockets->latest()->deliverText(ringMessage(QStringLiteral("Ana"))));
+    QVERIFY(app.incomingRing.get());
+    QString shownId;
+    const Subscription view = app.incomingRing.subscribe(&app, [&](const std::optional<IncomingRing>& ring) {
+        shownId = ring ? ring->id : QString();
+    });
+    const qsizetype before = rig.http->requests().size();
+
+    app.dismissRing(viewCopy ? shownId : app.incomingRing.get()->id, accepted);
+    QVERIFY(!app.incomingRing.get());
+    QVERIFY(!app.ringManager().incomingRing.get());
+    QVERIFY(app.ringManager().pendingRings().isEmpty());
+    QCOMPARE(rig.http->requests().size(), before + 1);
+    const FakeHttpClient::Request& answer = rig.http->requests().last();
+    QCOMPARE(answer.url.path(), QStringLiteral("/pondra/ring-response"));
+    QCOMPARE(answer.json(), (QJsonObject{{QStringLiteral("from"), QStringLiteral("Ana")},
+                                         {QStringLiteral("to"), QStringLiteral("Bo")},
+                                         {QStringLiteral("accepted"), accepted}}));
 }
 
 void TestAppState::mirrorsFollowTheirSources()
