@@ -234,24 +234,38 @@ void TestAppState::newPhotoAlwaysForces()
 void TestAppState::screenLock_data()
 {
     QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("earlierPhoto");
     QTest::addColumn<bool>("sentAway");
-    QTest::newRow("present") << QStringLiteral("present") << true;
-    QTest::newRow("away") << QStringLiteral("away") << false;
-    // The run started while away must not bring the user back.
-    QTest::newRow("capture run from away") << QStringLiteral("capturing") << false;
+    QTest::newRow("present") << QStringLiteral("present") << true << true;
+    QTest::newRow("away") << QStringLiteral("away") << true << false;
+    // The run started while away must not bring the user back; nor may the
+    // lock send, replace or rewrite the away photo the user already has.
+    QTest::newRow("capture run from away, no photo yet") << QStringLiteral("capturing") << false << false;
+    QTest::newRow("capture run from away, earlier photo") << QStringLiteral("capturing") << true << false;
 }
 
 void TestAppState::screenLock()
 {
     QFETCH(QString, before);
+    QFETCH(bool, earlierPhoto);
     QFETCH(bool, sentAway);
     Rig rig;
     rig.build();
     AppState& app = *rig.app;
     CameraCapture& capture = app.cameraCapture();
-    if (before == QLatin1String("present"))
+    if (earlierPhoto) {
         rig.capture();
+        if (before != QLatin1String("present"))
+            capture.resetPondra();
+    }
     rig.newUploads();
+    // A file written from here on is a rewrite of the away photo.
+    const QString awayPhoto = capture.awayPhotoPath();
+    QFile::remove(awayPhoto);
+    const std::optional<QImage> photoBefore = capture.capturedImage.get();
+    int photoAssignments = 0;
+    const Subscription photos =
+        capture.capturedImage.subscribe(&app, [&](const std::optional<QImage>&) { ++photoAssignments; });
 
     if (before == QLatin1String("capturing")) {
         capture.capturePondra(false);
@@ -271,6 +285,10 @@ void TestAppState::screenLock()
     QCOMPARE(!uploads.isEmpty(), sentAway);
     for (const QJsonObject& record : uploads)
         QVERIFY(!present(record));
+    QCOMPARE(photoAssignments, sentAway ? 2 : 1);
+    QCOMPARE(QFileInfo::exists(awayPhoto), sentAway);
+    if (!sentAway)
+        QVERIFY(capture.capturedImage.get() == photoBefore);
 
     rig.session->unlock();
     rig.scheduler.runPending();
