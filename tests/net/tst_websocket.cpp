@@ -80,6 +80,48 @@ private Q_SLOTS:
         QVERIFY(server.waitForEvent(QStringLiteral("ws-close"),
                                     [](const QJsonObject& e) { return e.value(QStringLiteral("code")).toInt() == 1001; }));
     }
+
+    void messagesWaitingToBeReceivedAreBounded()
+    {
+        test::TeamServerProcess server;
+        QVERIFY(server.start(QString()));
+        VirtualScheduler scheduler;
+        QUrl url = server.url(QStringLiteral("/pondra/ws"));
+        url.setScheme(QStringLiteral("ws"));
+        auto socket = QtWebSocketFactory(scheduler).create(url);
+        std::optional<WebSocketReceiveResult> result;
+        socket->open();
+        socket->sendText(QStringLiteral(R"({"type":"join","team":"T"})"), {});
+        socket->receive([&](const WebSocketReceiveResult& r) { result = r; });
+        QTRY_VERIFY(result.has_value());
+
+        // Nobody asks for the next message while three of 12 MiB arrive: the
+        // third would make 36 MiB wait, so the connection ends as "too big".
+        constexpr qint64 messageBytes = 12 * 1024 * 1024;
+        static_assert(3 * messageBytes > maxWaitingWebSocketBytes && 2 * messageBytes <= maxWaitingWebSocketBytes);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(server.command(QStringLiteral("sendFrame"),
+                                   {{QStringLiteral("text"), QStringLiteral("{}")},
+                                    {QStringLiteral("padTo"), double(messageBytes)}}));
+        }
+        QVERIFY(server.waitForEvent(QStringLiteral("ws-close"), [](const QJsonObject& e) {
+            return e.value(QStringLiteral("code")).toInt() == 1009;
+        }));
+
+        // The two that fitted are still handed out, then the failure.
+        QList<WebSocketReceiveResult> results;
+        const std::function<void(const WebSocketReceiveResult&)> next = [&](const WebSocketReceiveResult& r) {
+            results.append(r);
+            if (r.kind != WebSocketReceiveResult::Kind::Error)
+                socket->receive(next);
+        };
+        socket->receive(next);
+        QTRY_COMPARE(results.size(), 3);
+        QCOMPARE(results[0].text.size(), messageBytes);
+        QCOMPARE(results[1].text.size(), messageBytes);
+        QCOMPARE(results[2].kind, WebSocketReceiveResult::Kind::Error);
+        QCOMPARE(results[2].errorText, QStringLiteral("More than 32 MiB of WebSocket messages waiting to be received"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWebSocket)
