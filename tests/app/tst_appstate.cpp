@@ -2,6 +2,7 @@
 // what reaches the server (as update requests) when the monitors, the camera
 // and the session change, and what the state mirrors for the views.
 #include "AppRig.h"
+#include "LogRecorder.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -48,7 +49,17 @@ class TestAppState final : public QObject
 {
     Q_OBJECT
 
+    // Every line of each test; none may hold the token the state uses.
+    std::optional<test::LogRecorder> m_log;
+
 private Q_SLOTS:
+    void init() { m_log.emplace(); }
+    void cleanup()
+    {
+        m_log->expectNoLineContains({AppSettings::defaultApiToken()});
+        m_log.reset();
+    }
+
     void freshStartUploadsOnce_data();
     void freshStartUploadsOnce();
     void reachingIdleSendsAway_data();
@@ -374,9 +385,8 @@ void TestAppState::dismissingWithAnIdTheDismissalClears()
     QVERIFY(rig.sockets->latest()->deliverText(ringMessage(QStringLiteral("Ana"))));
     QVERIFY(app.incomingRing.get());
     QString shownId;
-    const Subscription view = app.incomingRing.subscribe(&app, [&](const std::optional<IncomingRing>& ring) {
-        shownId = ring ? ring->id : QString();
-    });
+    const Subscription view = app.incomingRing.subscribe(
+        &app, [&](const std::optional<IncomingRing>& ring) { shownId = ring ? ring->id : QString(); });
     const qsizetype before = rig.http->requests().size();
 
     app.dismissRing(viewCopy ? shownId : app.incomingRing.get()->id, accepted);

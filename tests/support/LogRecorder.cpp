@@ -2,6 +2,7 @@
 
 #include <QLoggingCategory>
 #include <QMutexLocker>
+#include <QTest>
 
 #include <algorithm>
 #include <vector>
@@ -148,6 +149,17 @@ bool LogRecorder::noLineContains(const QString& needle) const
     return std::none_of(all.begin(), all.end(), [&](const Line& line) {
         return line.text.contains(needle) || line.category.contains(needle);
     });
+}
+
+void LogRecorder::expectNoLineContains(const QStringList& secrets) const
+{
+    for (const QString& secret : secrets) {
+        if (secret.isEmpty() || noLineContains(secret))
+            continue;
+        const QString message = QStringLiteral("A log line holds the secret \"%1\":\n%2").arg(secret, dump());
+        QTest::qFail(qPrintable(message), __FILE__, __LINE__);
+        return;
+    }
 }
 
 QString LogRecorder::dump() const

@@ -47,6 +47,9 @@ public:
     QStringList errors() const;
     /// True when no line (of any level or category) contains `needle`.
     bool noLineContains(const QString& needle) const;
+    /// Fails the running test when a line contains one of `secrets` (a test's
+    /// cleanup() calls it, so every test function of the class is checked).
+    void expectNoLineContains(const QStringList& secrets) const;
     /// Every line as "level category: text", for failure messages.
     QString dump() const;
 
