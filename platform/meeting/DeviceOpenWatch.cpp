@@ -79,9 +79,7 @@ NodeChanges DeviceOpenWatch::changesSinceLastCall(const QByteArray& folder,
         const QByteArray path = folder + '/' + name;
         // Looked at before the watch is taken: a node made again in between
         // then differs at the next call, which is the safe side.
-        struct stat st
-        {
-        };
+        struct stat st = {};
         const bool exists = stat(path.constData(), &st) == 0;
         const auto watched = m_watches.find(name);
         if (watched != m_watches.end()) {

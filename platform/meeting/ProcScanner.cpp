@@ -213,9 +213,7 @@ std::vector<qint64> ProcScanner::ownProcessIds() const
     const uid_t me = geteuid();
     forEachEntry(listing.get(), [&](const char* name) {
         qint64 pid = 0;
-        struct stat st
-        {
-        };
+        struct stat st = {};
         if (parsePid(name, &pid) && fstatat(root, name, &st, 0) == 0 && st.st_uid == me)
             m_seen.push_back({pid, qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)});
         return false;
@@ -231,9 +229,7 @@ ProcScanner::NodeKind ProcScanner::nodeKind(const QByteArray& devicePath, bool r
 {
     // Capabilities of a node do not change while it exists; ask each node
     // once. A node made again under the same path is another node.
-    struct stat st
-    {
-    };
+    struct stat st = {};
     const QByteArray key =
         devicePath + '@' +
         (stat(devicePath.constData(), &st) == 0
@@ -411,9 +407,7 @@ std::vector<RunningApplication> ProcScanner::runningApplications(const std::vect
         char path[64];
         const QByteArray exe = readLink(root, pidPath(path, pid, "exe"));
         Seen start;
-        struct stat st
-        {
-        };
+        struct stat st = {};
         if (const Seen* seen = listed(m_seen, pid))
             start = *seen;
         else if (fstatat(root, pidPath(path, pid, ""), &st, 0) == 0)
