@@ -119,10 +119,9 @@ void RingManager::acceptRing()
     handleNotificationAction(ring->id, true);
 }
 
-void RingManager::dismissRing(const QString& ringId, bool accepted)
+void RingManager::dismissRing(QString ringId, bool accepted)
 {
-    const std::optional<IncomingRing>& ring = incomingRing.get();
-    if (!ring || ring->id != ringId)
+    if (!incomingRing.get() || incomingRing.get()->id != ringId)
         return;
     m_ringDismissTask.cancel();
     m_ringDismissTask = {};
@@ -130,7 +129,7 @@ void RingManager::dismissRing(const QString& ringId, bool accepted)
     handleNotificationAction(ringId, accepted);
 }
 
-void RingManager::handleNotificationAction(const QString& notificationId, bool accepted)
+void RingManager::handleNotificationAction(QString notificationId, bool accepted)
 {
     // The card is left as it is: when it was this ring, its own 30 s run out
     // later and find nothing pending, so no second answer goes out.
