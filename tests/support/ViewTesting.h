@@ -29,12 +29,16 @@ inline void fixViewLook()
     QLocale::setDefault(QLocale::c());
 }
 
-/// The widget drawn into an image with a transparent background.
+/// The widget drawn into an image with a transparent background; a masked
+/// window only inside its mask, in place.
 inline QImage grabWidget(QWidget& widget)
 {
     QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren | QWidget::DrawWindowBackground);
+    // render() puts the top-left corner of what it draws at the offset, and
+    // a masked widget draws only its mask.
+    const QPoint origin = widget.mask().isEmpty() ? QPoint() : widget.mask().boundingRect().topLeft();
+    widget.render(&image, origin, QRegion(), QWidget::DrawChildren | QWidget::DrawWindowBackground);
     return image;
 }
 
