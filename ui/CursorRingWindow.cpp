@@ -106,10 +106,8 @@ CursorRingWindow::CursorRingWindow(FrameTicker& ticker, RingDisplayBackends back
 {
 }
 
-CursorRingWindow::~CursorRingWindow()
-{
-    m_ticker.detach(this);
-}
+// The ticker lets go of a destroyed client by itself.
+CursorRingWindow::~CursorRingWindow() = default;
 
 QWidget* CursorRingWindow::window() const
 {

@@ -3,6 +3,8 @@
 // What every test that draws views fixes, so pixel probes and gallery
 // pictures come out the same on every machine: the DejaVu Sans font, the
 // Fusion style, the C locale and a scale factor of 1.
+#include "XvfbServer.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFont>
@@ -81,6 +83,25 @@ inline std::unique_ptr<QWidget> registeredWindow(const QString& title, const QSt
 #define PONDRA_VIEW_TEST_MAIN(TestClass)                                                                     \
     int main(int argc, char** argv)                                                                          \
     {                                                                                                        \
+        qputenv("QT_SCALE_FACTOR", "1");                                                                     \
+        QApplication app(argc, argv);                                                                        \
+        pondra::test::fixViewLook();                                                                         \
+        TestClass tc;                                                                                        \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
+
+/// A Qt Test main for view tests on real X11 windows: a private Xvfb is the
+/// display (its DISPLAY is in the environment, also for X clients such as
+/// xdotool), on the xcb platform, with the fixed look.
+#define PONDRA_XVFB_VIEW_TEST_MAIN(TestClass)                                                                \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        pondra::test::XvfbServer xvfb;                                                                       \
+        if (!xvfb.start())                                                                                   \
+            qFatal("Xvfb did not start");                                                                    \
+        qputenv("DISPLAY", xvfb.display().toLatin1());                                                       \
+        qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
         qputenv("QT_SCALE_FACTOR", "1");                                                                     \
         QApplication app(argc, argv);                                                                        \
         pondra::test::fixViewLook();                                                                         \

@@ -8,9 +8,9 @@
 #include "TestProcesses.h"
 #include "ViewTesting.h"
 #include "X11Probe.h"
-#include "XvfbServer.h"
 
 #include <QMouseEvent>
+#include <QProcess>
 #include <QScreen>
 
 #include <memory>
@@ -21,7 +21,6 @@ using namespace pondra;
 // screens and compositing query; the overlay's ticks and delays on virtual
 // time, advanced by the test.
 namespace {
-test::XvfbServer* xvfb = nullptr;
 
 /// A plain window that notes the mouse presses it receives.
 class Beneath final : public QWidget
@@ -44,7 +43,12 @@ protected:
 
 bool xdotool(const QStringList& arguments)
 {
-    return xvfb->run(QStringLiteral("xdotool"), arguments);
+    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
+}
+
+QString display()
+{
+    return qEnvironmentVariable("DISPLAY");
 }
 
 QString glowRole()
@@ -59,7 +63,7 @@ class TestRingDisplayX11 final : public QObject
 private Q_SLOTS:
     void withoutACompositorTheGlowStaysHiddenAndTheBubbleIsOpaque()
     {
-        test::X11Probe probe(xvfb->display());
+        test::X11Probe probe(display());
         QVERIFY(probe.isConnected());
         Beneath beneath;
         beneath.show();
@@ -97,14 +101,12 @@ private Q_SLOTS:
 
     void withACompositorTheGlowLetsClicksThroughAndTheBubbleFollows()
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), xvfb->display());
         test::ManagedProcess compositor;
-        QVERIFY(compositor.start(QStringLiteral("xcompmgr"), {}, env));
+        QVERIFY(compositor.start(QStringLiteral("xcompmgr"), {}));
         X11CompositingQuery query;
         QTRY_VERIFY_WITH_TIMEOUT(query.isCompositing(), 10'000);
 
-        test::X11Probe probe(xvfb->display());
+        test::X11Probe probe(display());
         Beneath beneath;
         beneath.show();
         const quint32 below = quint32(beneath.winId());
@@ -159,19 +161,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char** argv)
-{
-    test::XvfbServer server;
-    if (!server.start())
-        qFatal("Xvfb did not start");
-    xvfb = &server;
-    qputenv("DISPLAY", server.display().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("QT_SCALE_FACTOR", "1");
-    QApplication app(argc, argv);
-    test::fixViewLook();
-    TestRingDisplayX11 tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+PONDRA_XVFB_VIEW_TEST_MAIN(TestRingDisplayX11)
 #include "tst_ringdisplay_x11.moc"
