@@ -100,13 +100,12 @@ private:
     std::unique_ptr<CursorRingView> m_view;
 };
 
-CursorRingWindow::CursorRingWindow(FrameTicker& ticker, RingDisplayBackends backends, QObject* parent)
-    : QObject(parent), m_ticker(ticker), m_scheduler(ticker.scheduler()), m_backends(backends.completed()),
-      m_window(std::make_unique<Window>(m_backends.compositing))
+CursorRingWindow::CursorRingWindow(Scheduler& scheduler, RingDisplayBackends backends, QObject* parent)
+    : QObject(parent), m_scheduler(scheduler), m_ticker(std::make_unique<FrameTicker>(scheduler)),
+      m_backends(backends.completed()), m_window(std::make_unique<Window>(m_backends.compositing))
 {
 }
 
-// The ticker lets go of a destroyed client by itself.
 CursorRingWindow::~CursorRingWindow() = default;
 
 QWidget* CursorRingWindow::window() const
@@ -185,10 +184,10 @@ void CursorRingWindow::stepFade()
 void CursorRingWindow::updateTicker()
 {
     const bool needed = m_following || m_fade.running;
-    if (needed && !m_ticker.isAttached(this))
-        m_ticker.attach(this, [this] { onFrame(); });
-    else if (!needed && m_ticker.isAttached(this))
-        m_ticker.detach(this);
+    if (needed && !m_ticker->isAttached(this))
+        m_ticker->attach(this, [this] { onFrame(); });
+    else if (!needed && m_ticker->isAttached(this))
+        m_ticker->detach(this);
 }
 
 } // namespace pondra

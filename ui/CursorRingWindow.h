@@ -50,13 +50,14 @@ QPoint placement(const QPoint& pointer, const QList<ScreenArea>& screens,
  * bubble for the caller beside the pointer, fades it in, follows the pointer
  * 60 times a second and hides it again after 5 s; `hide` stops following and
  * fades it out. A `show` during that fade-out wins: the bubble stays. Every
- * fade, tick and delay runs on the frame ticker's scheduler.
+ * fade, tick and delay runs on the scheduler.
  */
 class CursorRingWindow final : public QObject
 {
     Q_OBJECT
 public:
-    explicit CursorRingWindow(FrameTicker& ticker, RingDisplayBackends backends = {},
+    /// Its fades, follow loop and countdown run on `scheduler`, which must outlive it.
+    explicit CursorRingWindow(Scheduler& scheduler, RingDisplayBackends backends = {},
                               QObject* parent = nullptr);
     ~CursorRingWindow() override;
 
@@ -90,8 +91,8 @@ private:
     void stepFade();
     void updateTicker();
 
-    FrameTicker& m_ticker;
     Scheduler& m_scheduler;
+    std::unique_ptr<FrameTicker> m_ticker;
     RingDisplayBackends m_backends;
     std::unique_ptr<Window> m_window;
     TimerHandle m_autoHide;

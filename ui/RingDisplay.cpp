@@ -60,7 +60,8 @@ void setUpOverlayWindow(QWidget& window, const QString& identifier)
     window.setAttribute(Qt::WA_ShowWithoutActivating);
     window.setAttribute(Qt::WA_X11DoNotAcceptFocus);
     window.setFocusPolicy(Qt::NoFocus);
-    setWindowIdentifier(window, identifier);
+    window.setObjectName(identifier);
+    window.setWindowRole(identifier);
     WindowRegistry::instance().add(&window);
 }
 

@@ -17,12 +17,6 @@ namespace {
 QPointer<WindowRegistry> registryInstance;
 }
 
-void setWindowIdentifier(QWidget& window, const QString& identifier)
-{
-    window.setObjectName(identifier);
-    window.setWindowRole(identifier);
-}
-
 WindowRegistry& WindowRegistry::instance()
 {
     if (!registryInstance) {

@@ -25,10 +25,6 @@ struct WindowIdentifiers final
     static const QString cursorRing; ///< "PondraCursorRing"
 };
 
-/// Gives a top-level window its identifier: the object name and, on X11, the
-/// `WM_WINDOW_ROLE`. Call before the window is first shown.
-void setWindowIdentifier(QWidget& window, const QString& identifier);
-
 /// The title of the main window, and of no other window.
 inline constexpr char mainWindowTitle[] = "Pondra";
 /// The stored choice to keep the team window above other windows.

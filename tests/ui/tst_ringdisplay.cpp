@@ -2,7 +2,6 @@
 #include "platform/pointer/FakePointerAndScreens.h"
 #include "ui/CursorRingView.h"
 #include "ui/CursorRingWindow.h"
-#include "ui/FrameTicker.h"
 #include "ui/Palette.h"
 #include "ui/PeripheralGlowView.h"
 #include "ui/RingDisplay.h"
@@ -80,8 +79,8 @@ struct OverlayRig
 {
     explicit OverlayRig(bool compositing = true)
         : pointer(std::make_shared<FakePointerAndScreens>()),
-          compositor(std::make_shared<FakeCompositingQuery>(compositing)), ticker(scheduler),
-          overlay(ticker, RingDisplayBackends{pointer, compositor})
+          compositor(std::make_shared<FakeCompositingQuery>(compositing)),
+          overlay(scheduler, RingDisplayBackends{pointer, compositor})
     {
         pointer->screenList = {laptop};
         pointer->pointer = QPoint(500, 500);
@@ -94,7 +93,6 @@ struct OverlayRig
     std::shared_ptr<FakePointerAndScreens> pointer;
     std::shared_ptr<FakeCompositingQuery> compositor;
     VirtualScheduler scheduler;
-    FrameTicker ticker;
     CursorRingWindow overlay;
 };
 } // namespace

@@ -68,9 +68,8 @@ private Q_SLOTS:
         Beneath beneath;
         beneath.show();
         VirtualScheduler scheduler;
-        FrameTicker ticker(scheduler);
         PeripheralGlowWindow glow;
-        CursorRingWindow overlay(ticker);
+        CursorRingWindow overlay(scheduler);
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("400"), QStringLiteral("300")}));
 
         QTest::ignoreMessage(QtInfoMsg, "No compositing manager: the screen-edge glow is not shown");
@@ -113,9 +112,8 @@ private Q_SLOTS:
         QTRY_VERIFY(probe.facts(below).viewable);
 
         VirtualScheduler scheduler;
-        FrameTicker ticker(scheduler);
         PeripheralGlowWindow glow;
-        CursorRingWindow overlay(ticker);
+        CursorRingWindow overlay(scheduler);
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("400"), QStringLiteral("300")}));
         ringDisplay::present(IncomingRing{QStringLiteral("R1"), QStringLiteral("Ana"), std::nullopt}, &glow,
                              &overlay);
