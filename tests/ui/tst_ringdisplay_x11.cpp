@@ -50,11 +50,6 @@ QString display()
 {
     return qEnvironmentVariable("DISPLAY");
 }
-
-QString glowRole()
-{
-    return WindowIdentifiers::glowWindow;
-}
 } // namespace
 
 class TestRingDisplayX11 final : public QObject
@@ -90,7 +85,7 @@ private Q_SLOTS:
         QVERIFY(!glow.isVisible());
         for (quint32 window : probe.stacking()) {
             const test::X11Probe::WindowFacts other = probe.facts(window);
-            QVERIFY(!(other.viewable && other.role == glowRole()));
+            QVERIFY(!(other.viewable && other.role == WindowIdentifiers::glowWindow));
         }
 
         ringDisplay::present(std::nullopt, &glow, &overlay);
@@ -124,7 +119,7 @@ private Q_SLOTS:
         const test::X11Probe::WindowFacts stripFacts = probe.facts(strip);
         QVERIFY(stripFacts.overrideRedirect);
         QCOMPARE(stripFacts.geometry, QRect(1250, 0, 30, 1024));
-        QCOMPARE(stripFacts.role, glowRole());
+        QCOMPARE(stripFacts.role, WindowIdentifiers::glowWindow);
         QCOMPARE(stripFacts.depth, 32);
         QCOMPARE(probe.facts(bubble).depth, 32);
         // The glow was raised again after the bubble: it stays on top.
