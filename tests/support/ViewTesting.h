@@ -79,16 +79,20 @@ inline std::unique_ptr<QWidget> registeredWindow(const QString& title, const QSt
 
 } // namespace pondra::test
 
+/// The body of a view test's main: QApplication with the fixed look, then the tests.
+#define PONDRA_RUN_VIEW_TEST(TestClass)                                                                      \
+    qputenv("QT_SCALE_FACTOR", "1");                                                                         \
+    QApplication app(argc, argv);                                                                            \
+    pondra::test::fixViewLook();                                                                             \
+    TestClass tc;                                                                                            \
+    QTEST_SET_MAIN_SOURCE_PATH                                                                               \
+    return QTest::qExec(&tc, argc, argv);
+
 /// A Qt Test main for view tests: QApplication with the fixed look.
 #define PONDRA_VIEW_TEST_MAIN(TestClass)                                                                     \
     int main(int argc, char** argv)                                                                          \
     {                                                                                                        \
-        qputenv("QT_SCALE_FACTOR", "1");                                                                     \
-        QApplication app(argc, argv);                                                                        \
-        pondra::test::fixViewLook();                                                                         \
-        TestClass tc;                                                                                        \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
-        return QTest::qExec(&tc, argc, argv);                                                                \
+        PONDRA_RUN_VIEW_TEST(TestClass)                                                                      \
     }
 
 /// A Qt Test main for view tests on real X11 windows: a private Xvfb is the
@@ -102,10 +106,5 @@ inline std::unique_ptr<QWidget> registeredWindow(const QString& title, const QSt
             qFatal("Xvfb did not start");                                                                    \
         qputenv("DISPLAY", xvfb.display().toLatin1());                                                       \
         qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
-        qputenv("QT_SCALE_FACTOR", "1");                                                                     \
-        QApplication app(argc, argv);                                                                        \
-        pondra::test::fixViewLook();                                                                         \
-        TestClass tc;                                                                                        \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
-        return QTest::qExec(&tc, argc, argv);                                                                \
+        PONDRA_RUN_VIEW_TEST(TestClass)                                                                      \
     }
