@@ -1,10 +1,7 @@
 #include "ui/RingDisplay.h"
 
 #include "platform/compositing/CompositingQuery.h"
-#include "platform/core/Log.h"
 #include "platform/pointer/PointerAndScreens.h"
-#include "ui/CursorRingWindow.h"
-#include "ui/PeripheralGlowView.h"
 #include "ui/WindowFinder.h"
 
 #include <QWidget>
@@ -22,33 +19,6 @@ RingDisplayBackends RingDisplayBackends::completed() const
 }
 
 namespace ringDisplay {
-
-bool isAvailable(const QString& platformName)
-{
-    if (platformName == QLatin1String("xcb") || platformName == QLatin1String("offscreen"))
-        return true;
-    logInfo(lcApp,
-            "Window system %s is not X11: running without the screen-edge glow and the cursor ring overlay",
-            platformName);
-    return false;
-}
-
-void present(const std::optional<IncomingRing>& ring, PeripheralGlowWindow* glow, CursorRingWindow* overlay)
-{
-    if (!ring) {
-        if (glow)
-            glow->hide();
-        if (overlay)
-            overlay->hide();
-        return;
-    }
-    if (glow)
-        glow->show();
-    if (overlay)
-        overlay->show(ring->from, ring->photo);
-    if (glow)
-        glow->raise();
-}
 
 void setUpOverlayWindow(QWidget& window, const QString& identifier)
 {

@@ -446,33 +446,6 @@ private Q_SLOTS:
         QCOMPARE(rig.pointer->pointerReads, readsWhenHidden);
     }
 
-    void presentShowsBothThenHidesBoth()
-    {
-        OverlayRig rig;
-        auto compositor = std::make_shared<FakeCompositingQuery>(true);
-        PeripheralGlowWindow glow(RingDisplayBackends{rig.pointer, compositor});
-        ringDisplay::present(IncomingRing{QStringLiteral("R1"), QStringLiteral("Ana"), std::nullopt}, &glow,
-                             &rig.overlay);
-        QVERIFY(glow.isVisible());
-        QVERIFY(rig.overlay.isShown());
-        QCOMPARE(rig.overlay.view()->name(), QStringLiteral("Ana"));
-        ringDisplay::present(std::nullopt, &glow, &rig.overlay);
-        QVERIFY(!glow.isVisible());
-        QVERIFY(!rig.overlay.isShown());
-        // Windows that were not made are skipped.
-        ringDisplay::present(IncomingRing{QStringLiteral("R2"), QStringLiteral("Bo"), std::nullopt}, nullptr,
-                             nullptr);
-    }
-
-    void onlyX11AndTheTestPlatformShowTheRingDisplay()
-    {
-        QVERIFY(ringDisplay::isAvailable(QStringLiteral("xcb")));
-        QVERIFY(ringDisplay::isAvailable(QStringLiteral("offscreen")));
-        QTest::ignoreMessage(QtInfoMsg, "Window system wayland is not X11: running without the screen-edge "
-                                        "glow and the cursor ring overlay");
-        QVERIFY(!ringDisplay::isAvailable(QStringLiteral("wayland")));
-    }
-
 private:
     static int brightestIn(const QImage& image, const QRect& rect)
     {

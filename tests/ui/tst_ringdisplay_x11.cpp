@@ -2,7 +2,6 @@
 #include "ui/CursorRingWindow.h"
 #include "ui/FrameTicker.h"
 #include "ui/PeripheralGlowView.h"
-#include "ui/RingDisplay.h"
 #include "ui/WindowFinder.h"
 
 #include "TestProcesses.h"
@@ -50,6 +49,21 @@ QString display()
 {
     return qEnvironmentVariable("DISPLAY");
 }
+
+/// What the program does when a ring comes: the glow, then the bubble, then
+/// the glow raised again so that it stays on top.
+void showRing(PeripheralGlowWindow& glow, CursorRingWindow& overlay)
+{
+    glow.show();
+    overlay.show(QStringLiteral("Ana"), std::nullopt);
+    glow.raise();
+}
+
+void hideRing(PeripheralGlowWindow& glow, CursorRingWindow& overlay)
+{
+    glow.hide();
+    overlay.hide();
+}
 } // namespace
 
 class TestRingDisplayX11 final : public QObject
@@ -68,8 +82,7 @@ private Q_SLOTS:
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("400"), QStringLiteral("300")}));
 
         QTest::ignoreMessage(QtInfoMsg, "No compositing manager: the screen-edge glow is not shown");
-        ringDisplay::present(IncomingRing{QStringLiteral("R1"), QStringLiteral("Ana"), std::nullopt}, &glow,
-                             &overlay);
+        showRing(glow, overlay);
         const quint32 bubble = quint32(overlay.window()->winId());
         QTRY_VERIFY(probe.facts(bubble).viewable);
         const test::X11Probe::WindowFacts facts = probe.facts(bubble);
@@ -88,7 +101,7 @@ private Q_SLOTS:
             QVERIFY(!(other.viewable && other.role == WindowIdentifiers::glowWindow));
         }
 
-        ringDisplay::present(std::nullopt, &glow, &overlay);
+        hideRing(glow, overlay);
         scheduler.advance(milliseconds(200));
         QTRY_VERIFY(!probe.facts(bubble).viewable);
     }
@@ -110,8 +123,7 @@ private Q_SLOTS:
         PeripheralGlowWindow glow;
         CursorRingWindow overlay(scheduler);
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("400"), QStringLiteral("300")}));
-        ringDisplay::present(IncomingRing{QStringLiteral("R1"), QStringLiteral("Ana"), std::nullopt}, &glow,
-                             &overlay);
+        showRing(glow, overlay);
         const quint32 strip = quint32(glow.window()->winId());
         const quint32 bubble = quint32(overlay.window()->winId());
         QTRY_VERIFY(probe.facts(strip).viewable && probe.facts(bubble).viewable);
@@ -147,7 +159,7 @@ private Q_SLOTS:
         const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
         QVERIFY(screen.save(test::galleryFolder() + QStringLiteral("/ring-display-xvfb.png")));
 
-        ringDisplay::present(std::nullopt, &glow, &overlay);
+        hideRing(glow, overlay);
         QTRY_VERIFY(!probe.facts(strip).viewable);
         scheduler.advance(milliseconds(200));
         QTRY_VERIFY(!probe.facts(bubble).viewable);
