@@ -3,8 +3,10 @@
 #include "app/AppState.h"
 #include "platform/urlopener/DesktopUrlOpener.h"
 #include "ui/CheckForUpdates.h"
+#include "ui/CursorRingWindow.h"
 #include "ui/ImageWindow.h"
 #include "ui/MiniWindow.h"
+#include "ui/PeripheralGlowView.h"
 #include "ui/SettingsView.h"
 #include "ui/TrayIcon.h"
 
@@ -38,12 +40,14 @@ std::unique_ptr<QWidget> makeTeamWindow(AppState& state)
 
 std::unique_ptr<RingGlow> makeGlowWindow(AppState&, QScreen&)
 {
-    return nullptr; // STAND-IN: e.g. std::make_unique<WindowGlow<GlowWindow>>(...).
+    // The glow finds the primary screen afresh at every showing.
+    return std::make_unique<WindowGlow<PeripheralGlowWindow>>(std::make_unique<PeripheralGlowWindow>());
 }
 
-std::unique_ptr<RingBubble> makeCursorRing(AppState&)
+std::unique_ptr<RingBubble> makeCursorRing(AppState& state)
 {
-    return nullptr; // STAND-IN: e.g. std::make_unique<OverlayBubble<CursorRingWindow>>(...).
+    return std::make_unique<OverlayBubble<CursorRingWindow>>(
+        std::make_unique<CursorRingWindow>(state.scheduler()));
 }
 
 } // namespace pondra

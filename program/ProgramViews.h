@@ -35,10 +35,10 @@ std::unique_ptr<QObject> makeTray(AppState& state);
 /// The team window, 196 wide; the delegate places, identifies and shows it.
 std::unique_ptr<QWidget> makeTeamWindow(AppState& state);
 
-/// The screen-edge glow on `screen`, hidden; none yet.
+/// The screen-edge glow, hidden; it goes on the primary screen at each showing.
 std::unique_ptr<RingGlow> makeGlowWindow(AppState& state, QScreen& screen);
 
-/// The bubble beside the pointer while someone is ringing, hidden; none yet.
+/// The bubble beside the pointer while someone is ringing, hidden.
 std::unique_ptr<RingBubble> makeCursorRing(AppState& state);
 
 /// The hooks the delegate's launch step calls; tests hand in their own.

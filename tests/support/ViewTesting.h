@@ -3,6 +3,8 @@
 // What every test that draws views fixes, so pixel probes and gallery
 // pictures come out the same on every machine: the DejaVu Sans font, the
 // Fusion style, the C locale and a scale factor of 1.
+#include "XvfbServer.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFont>
@@ -29,12 +31,16 @@ inline void fixViewLook()
     QLocale::setDefault(QLocale::c());
 }
 
-/// The widget drawn into an image with a transparent background.
+/// The widget drawn into an image with a transparent background; a masked
+/// window only inside its mask, in place.
 inline QImage grabWidget(QWidget& widget)
 {
     QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren | QWidget::DrawWindowBackground);
+    // render() puts the top-left corner of what it draws at the offset, and
+    // a masked widget draws only its mask.
+    const QPoint origin = widget.mask().isEmpty() ? QPoint() : widget.mask().boundingRect().topLeft();
+    widget.render(&image, origin, QRegion(), QWidget::DrawChildren | QWidget::DrawWindowBackground);
     return image;
 }
 
@@ -73,14 +79,32 @@ inline std::unique_ptr<QWidget> registeredWindow(const QString& title, const QSt
 
 } // namespace pondra::test
 
+/// The body of a view test's main: QApplication with the fixed look, then the tests.
+#define PONDRA_RUN_VIEW_TEST(TestClass)                                                                      \
+    qputenv("QT_SCALE_FACTOR", "1");                                                                         \
+    QApplication app(argc, argv);                                                                            \
+    pondra::test::fixViewLook();                                                                             \
+    TestClass tc;                                                                                            \
+    QTEST_SET_MAIN_SOURCE_PATH                                                                               \
+    return QTest::qExec(&tc, argc, argv);
+
 /// A Qt Test main for view tests: QApplication with the fixed look.
 #define PONDRA_VIEW_TEST_MAIN(TestClass)                                                                     \
     int main(int argc, char** argv)                                                                          \
     {                                                                                                        \
-        qputenv("QT_SCALE_FACTOR", "1");                                                                     \
-        QApplication app(argc, argv);                                                                        \
-        pondra::test::fixViewLook();                                                                         \
-        TestClass tc;                                                                                        \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
-        return QTest::qExec(&tc, argc, argv);                                                                \
+        PONDRA_RUN_VIEW_TEST(TestClass)                                                                      \
+    }
+
+/// A Qt Test main for view tests on real X11 windows: a private Xvfb is the
+/// display (its DISPLAY is in the environment, also for X clients such as
+/// xdotool), on the xcb platform, with the fixed look.
+#define PONDRA_XVFB_VIEW_TEST_MAIN(TestClass)                                                                \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        pondra::test::XvfbServer xvfb;                                                                       \
+        if (!xvfb.start())                                                                                   \
+            qFatal("Xvfb did not start");                                                                    \
+        qputenv("DISPLAY", xvfb.display().toLatin1());                                                       \
+        qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
+        PONDRA_RUN_VIEW_TEST(TestClass)                                                                      \
     }

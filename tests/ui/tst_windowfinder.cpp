@@ -3,7 +3,6 @@
 
 #include "TestEnvironment.h"
 #include "ViewTesting.h"
-#include "XvfbServer.h"
 
 #include <QAction>
 #include <QTimer>
@@ -178,18 +177,5 @@ private Q_SLOTS:
 
 // Focus and activation are the point here, so the windows are real X11
 // windows on a private Xvfb (the offscreen platform activates every window it shows).
-int main(int argc, char** argv)
-{
-    test::XvfbServer xvfb;
-    if (!xvfb.start())
-        qFatal("Xvfb did not start");
-    qputenv("DISPLAY", xvfb.display().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("QT_SCALE_FACTOR", "1");
-    QApplication app(argc, argv);
-    test::fixViewLook();
-    TestWindowFinder tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+PONDRA_XVFB_VIEW_TEST_MAIN(TestWindowFinder)
 #include "tst_windowfinder.moc"

@@ -1,0 +1,90 @@
+#include "X11Probe.h"
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace pondra::test {
+
+namespace {
+struct FreeReply
+{
+    void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeReply>;
+} // namespace
+
+X11Probe::X11Probe(const QString& display)
+{
+    int screenNumber = 0;
+    m_connection = xcb_connect(display.toLatin1().constData(), &screenNumber);
+    if (xcb_connection_has_error(m_connection))
+        return;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
+    for (int i = 0; i < screenNumber && it.rem; ++i)
+        xcb_screen_next(&it);
+    if (it.rem)
+        m_root = it.data->root;
+}
+
+X11Probe::~X11Probe()
+{
+    if (m_connection)
+        xcb_disconnect(m_connection);
+}
+
+bool X11Probe::isConnected() const
+{
+    return m_connection && !xcb_connection_has_error(m_connection) && m_root != 0;
+}
+
+X11Probe::WindowFacts X11Probe::facts(quint32 window) const
+{
+    WindowFacts out;
+    if (!isConnected())
+        return out;
+    Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        m_connection, xcb_get_window_attributes(m_connection, window), nullptr));
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr));
+    Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+        m_connection, xcb_translate_coordinates(m_connection, window, m_root, 0, 0), nullptr));
+    if (!attributes || !geometry || !origin)
+        return out;
+    out.exists = true;
+    out.overrideRedirect = attributes->override_redirect;
+    out.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    out.geometry = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+    out.depth = geometry->depth;
+
+    static const char roleName[] = "WM_WINDOW_ROLE";
+    Reply<xcb_intern_atom_reply_t> roleAtom(xcb_intern_atom_reply(
+        m_connection, xcb_intern_atom(m_connection, 1, sizeof(roleName) - 1, roleName), nullptr));
+    if (roleAtom && roleAtom->atom != XCB_ATOM_NONE) {
+        Reply<xcb_get_property_reply_t> role(xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, roleAtom->atom, XCB_ATOM_STRING, 0, 1024),
+            nullptr));
+        if (role && role->format == 8)
+            out.role = QString::fromLatin1(static_cast<const char*>(xcb_get_property_value(role.get())),
+                                           xcb_get_property_value_length(role.get()));
+    }
+    return out;
+}
+
+QList<quint32> X11Probe::stacking() const
+{
+    QList<quint32> out;
+    if (!isConnected())
+        return out;
+    Reply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr));
+    if (!tree)
+        return out;
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i)
+        out.append(children[i]);
+    return out;
+}
+
+} // namespace pondra::test

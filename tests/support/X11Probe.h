@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QList>
+#include <QRect>
+#include <QString>
+
+struct xcb_connection_t;
+
+namespace pondra::test {
+
+/**
+ * Reads what the X server itself holds about windows, over a connection of
+ * its own (not the one the program under test draws on), so a test sees what
+ * other clients see: mapped or not, override-redirect, where, how deep, the
+ * role, and the stacking order.
+ */
+class X11Probe final
+{
+public:
+    explicit X11Probe(const QString& display);
+    ~X11Probe();
+    X11Probe(const X11Probe&) = delete;
+    X11Probe& operator=(const X11Probe&) = delete;
+
+    bool isConnected() const;
+
+    struct WindowFacts
+    {
+        bool exists = false;
+        bool overrideRedirect = false;
+        bool viewable = false;
+        /// In root coordinates.
+        QRect geometry;
+        int depth = 0;
+        QString role;
+    };
+    WindowFacts facts(quint32 window) const;
+    /// The root window's children, bottom to top.
+    QList<quint32> stacking() const;
+
+private:
+    xcb_connection_t* m_connection = nullptr;
+    quint32 m_root = 0;
+};
+
+} // namespace pondra::test
