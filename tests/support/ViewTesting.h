@@ -21,6 +21,27 @@
 
 namespace pondra::test {
 
+/// A photo of three bands, red, green and blue: across by default, down
+/// with `vertical`. Cropping and letterboxing show in which bands remain.
+inline QImage colourBands(int width = 300, int height = 100, bool vertical = false)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int band = vertical ? y * 3 / height : x * 3 / width;
+            image.setPixel(x, y, band == 0 ? qRgb(255, 0, 0) : band == 1 ? qRgb(0, 255, 0) : qRgb(0, 0, 255));
+        }
+    }
+    return image;
+}
+
+/// Two colours within `tolerance` in each of red, green and blue.
+inline bool isNear(const QColor& a, const QColor& b, int tolerance = 8)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
+           qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
 inline void fixViewLook()
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

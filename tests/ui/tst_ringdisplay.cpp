@@ -28,19 +28,6 @@ const ScreenArea monitor{QRect(1440, 0, 1920, 1080), QRect(1440, 0, 1920, 1080)}
 
 const char noCompositorLine[] = "No compositing manager: the screen-edge glow is not shown";
 
-/// A photo whose middle third is green between red and blue.
-QImage bands()
-{
-    QImage image(300, 100, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const int band = x * 3 / image.width();
-            image.setPixel(x, y, band == 0 ? qRgb(255, 0, 0) : band == 1 ? qRgb(0, 255, 0) : qRgb(0, 0, 255));
-        }
-    }
-    return image;
-}
-
 /// The colour of a pixel, unpremultiplied.
 QColor at(const QImage& image, QPoint point)
 {
@@ -246,7 +233,7 @@ private Q_SLOTS:
     void bubbleShowsThePhotoInACircle()
     {
         OverlayRig rig;
-        rig.overlay.show(QStringLiteral("Ana"), bands());
+        rig.overlay.show(QStringLiteral("Ana"), test::colourBands());
         const CursorRingLayout layout = rig.overlay.view()->layout();
         const QImage image = test::grabWidget(rig.window());
         const QPoint centre = layout.avatar.center();
@@ -371,7 +358,7 @@ private Q_SLOTS:
         OverlayRig rig;
         rig.overlay.show(QStringLiteral("Ana"), std::nullopt);
         rig.advance(3000);
-        rig.overlay.show(QStringLiteral("Bo"), bands());
+        rig.overlay.show(QStringLiteral("Bo"), test::colourBands());
         QCOMPARE(rig.overlay.view()->name(), QStringLiteral("Bo"));
         QVERIFY(rig.overlay.view()->photo().has_value());
         rig.advance(4999);

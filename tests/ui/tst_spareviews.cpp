@@ -26,22 +26,6 @@ void read(test::IdleMonitorRig& rig, double seconds)
     rig.scheduler.advance(std::chrono::seconds(1));
 }
 
-/// A landscape photo: red, green and blue bands across.
-QImage bands()
-{
-    QImage image(300, 100, QImage::Format_RGB32);
-    for (int x = 0; x < 300; ++x)
-        for (int y = 0; y < 100; ++y)
-            image.setPixel(x, y, x < 100 ? qRgb(255, 0, 0) : x < 200 ? qRgb(0, 255, 0) : qRgb(0, 0, 255));
-    return image;
-}
-
-bool near(const QColor& a, const QColor& b, int tolerance = 12)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
-           qAbs(a.blue() - b.blue()) <= tolerance;
-}
-
 /// The widget at its current size, or at its natural size while it has none.
 QImage grabOn(QWidget& widget, const QColor& background)
 {
@@ -163,17 +147,17 @@ private Q_SLOTS:
         QCOMPARE(empty.height(), 58);
         QImage image = grabOn(empty, Qt::white);
         // The gray placeholder fills the 50-pixel tile; the dot sits at the right edge.
-        QVERIFY(near(image.pixelColor(4, 29), QColor(0xdd, 0xdd, 0xdf), 16));
-        QVERIFY(near(image.pixelColor(294, 29), palette::green()));
-        QVERIFY(near(image.pixelColor(280, 29), Qt::white, 2));
+        QVERIFY(test::isNear(image.pixelColor(4, 29), QColor(0xdd, 0xdd, 0xdf), 16));
+        QVERIFY(test::isNear(image.pixelColor(294, 29), palette::green(), 12));
+        QVERIFY(test::isNear(image.pixelColor(280, 29), Qt::white, 2));
 
-        UserRow full(QStringLiteral("Bo"), bands(), true, true, true, IdleState::idle);
+        UserRow full(QStringLiteral("Bo"), test::colourBands(), true, true, true, IdleState::idle);
         full.resize(300, full.sizeHint().height());
         image = grabOn(full, Qt::white);
         // Cut at the sides, not squeezed: the middle band fills the tile.
-        QVERIFY(near(image.pixelColor(4, 29), QColor(0, 255, 0), 40));
-        QVERIFY(near(image.pixelColor(45, 29), QColor(0, 255, 0), 40));
-        QVERIFY(near(image.pixelColor(294, 29), palette::gray()));
+        QVERIFY(test::isNear(image.pixelColor(4, 29), QColor(0, 255, 0), 40));
+        QVERIFY(test::isNear(image.pixelColor(45, 29), QColor(0, 255, 0), 40));
+        QVERIFY(test::isNear(image.pixelColor(294, 29), palette::gray(), 12));
     }
 
     void ringPromptRunsOneActionPerPress()
@@ -206,14 +190,14 @@ private Q_SLOTS:
         QImage image = grabOn(placeholder, Qt::white);
         QCOMPARE(image.width(), RingMenuView::panelWidth);
         // The 100-pixel tile is centred under the 16-pixel margin, gray with the person over it.
-        QVERIFY(near(image.pixelColor(75 + 4, 16 + 50), QColor(0xdd, 0xdd, 0xdf), 16));
+        QVERIFY(test::isNear(image.pixelColor(75 + 4, 16 + 50), QColor(0xdd, 0xdd, 0xdf), 16));
         // The head of the 40-pixel person, centred on the tile.
-        QVERIFY(near(image.pixelColor(125, 16 + 50 - 20 + 12), palette::gray(), 24));
+        QVERIFY(test::isNear(image.pixelColor(125, 16 + 50 - 20 + 12), palette::gray(), 24));
 
-        RingMenuView photo(QStringLiteral("Cy"), bands(), {}, {});
+        RingMenuView photo(QStringLiteral("Cy"), test::colourBands(), {}, {});
         image = grabOn(photo, Qt::white);
-        QVERIFY(near(image.pixelColor(75 + 4, 16 + 50), QColor(0, 255, 0), 40));
-        QVERIFY(near(image.pixelColor(175 - 4, 16 + 50), QColor(0, 255, 0), 40));
+        QVERIFY(test::isNear(image.pixelColor(75 + 4, 16 + 50), QColor(0, 255, 0), 40));
+        QVERIFY(test::isNear(image.pixelColor(175 - 4, 16 + 50), QColor(0, 255, 0), 40));
     }
 
     void gallery()
@@ -237,7 +221,7 @@ private Q_SLOTS:
         layout->addWidget(
             new UserRow(QStringLiteral("Bo"), std::nullopt, false, false, false, IdleState::semiIdle));
         layout->addWidget(new UserRow(QStringLiteral("A very long name that cannot fit the row at all"),
-                                      bands(), true, false, false, IdleState::idle));
+                                      test::colourBands(), true, false, false, IdleState::idle));
         saveToGallery(grabOn(rows, QApplication::palette().color(QPalette::Window)),
                       QStringLiteral("spare-user-rows.png"));
 

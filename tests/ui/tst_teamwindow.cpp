@@ -50,16 +50,6 @@ QString photoText(const QImage& image)
     return QString::fromLatin1(bytes.toBase64());
 }
 
-/// Three bands across: red, green, blue.
-QImage landscapeBands()
-{
-    QImage image(300, 100, QImage::Format_RGB32);
-    for (int x = 0; x < 300; ++x)
-        for (int y = 0; y < 100; ++y)
-            image.setPixel(x, y, x < 100 ? qRgb(255, 0, 0) : x < 200 ? qRgb(0, 255, 0) : qRgb(0, 0, 255));
-    return image;
-}
-
 QString message(const QJsonObject& object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -124,11 +114,6 @@ QColor pixel(const QImage& image, QPoint at)
     return image.pixelColor(at);
 }
 
-bool near(const QColor& a, const QColor& b, int tolerance = 8)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
-           qAbs(a.blue() - b.blue()) <= tolerance;
-}
 } // namespace
 
 class TestTeamWindow final : public QObject
@@ -580,24 +565,24 @@ private Q_SLOTS:
     {
         WindowRig w;
         RemoteUser bo = member("B", "<b>Bo</b>");
-        bo.photo = photoText(landscapeBands());
+        bo.photo = photoText(test::colourBands());
         bo.isInMeeting = true;
         w.team({bo});
         MiniUserRow* row = w.window->rows()[0];
         const QImage image = test::grabWidget(*row);
         // The landscape photo is cropped to its middle, edge to edge.
         for (const QPoint at : {QPoint(2, 20), QPoint(28, 2), QPoint(28, 28), QPoint(53, 20)})
-            QVERIFY2(near(pixel(image, at), QColor(0, 255, 0)), qPrintable(pixel(image, at).name()));
+            QVERIFY2(test::isNear(pixel(image, at), QColor(0, 255, 0)), qPrintable(pixel(image, at).name()));
         // The meeting badge hangs past the photo, whole.
-        QVERIFY(near(pixel(image, QPoint(58, 51)), palette::green()));
-        QVERIFY(near(pixel(image, QPoint(51, 58)), palette::green()));
+        QVERIFY(test::isNear(pixel(image, QPoint(58, 51)), palette::green()));
+        QVERIFY(test::isNear(pixel(image, QPoint(51, 58)), palette::green()));
         // The markup is drawn as text: ink runs as far as the whole text does.
         const int nameWidth = QFontMetrics(text::system(10, QFont::Medium)).horizontalAdvance(bo.name);
         int rightmost = 0;
         for (int x = 62; x < 150; ++x)
             for (int y = 0; y < 30; ++y)
                 if (image.pixelColor(x, y).alpha() > 128 &&
-                    !near(image.pixelColor(x, y), palette::green(), 30))
+                    !test::isNear(image.pixelColor(x, y), palette::green(), 30))
                     rightmost = std::max(rightmost, x);
         QVERIFY2(rightmost > 62 + nameWidth - 8,
                  qPrintable(QStringLiteral("%1 vs %2").arg(rightmost).arg(nameWidth)));

@@ -18,18 +18,6 @@ using namespace pondra;
 Q_DECLARE_METATYPE(pondra::Glyph)
 
 namespace {
-/// Three vertical bands: red, green, blue.
-QImage bands(int width, int height, bool vertical = false)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const int band = vertical ? y * 3 / height : x * 3 / width;
-            image.setPixel(x, y, band == 0 ? qRgb(255, 0, 0) : band == 1 ? qRgb(0, 255, 0) : qRgb(0, 0, 255));
-        }
-    }
-    return image;
-}
 
 QString repeated(const QString& unit, int times)
 {
@@ -211,8 +199,8 @@ private Q_SLOTS:
     void landscapePhotoFillsTheTile_data()
     {
         QTest::addColumn<QImage>("photo");
-        QTest::newRow("landscape") << bands(300, 100);
-        QTest::newRow("portrait") << bands(100, 300, true);
+        QTest::newRow("landscape") << test::colourBands(300, 100);
+        QTest::newRow("portrait") << test::colourBands(100, 300, true);
     }
     void landscapePhotoFillsTheTile()
     {
