@@ -13,14 +13,18 @@ using test::testPhoto;
 
 namespace {
 
-// The face of a portrait in its own top-left pixel coordinates.
+// The face of a portrait in its own top-left pixel coordinates (found once).
 QRectF faceOf(const QImage& photo)
 {
+    static QHash<qint64, QRectF> found;
+    if (const auto it = found.constFind(photo.cacheKey()); it != found.cend())
+        return *it;
     const auto faces = makeDefaultFaceAnalyser()->detectFaces(photo, nullptr);
     if (faces.empty())
         qFatal("no face in the portrait");
     const QRectF r = faces.front().rect;
-    return QRectF(r.x(), photo.height() - r.y() - r.height(), r.width(), r.height());
+    return found[photo.cacheKey()] =
+               QRectF(r.x(), photo.height() - r.y() - r.height(), r.width(), r.height());
 }
 
 // A 1280×720 webcam frame of the portrait with a face of `faceWidth` px.
@@ -172,10 +176,7 @@ void TestFaceQuality::largeFramesMatchFullSearch_data()
     QTest::newRow("astronaut, 180 px face, right") << webcam("astronaut.jpg", 180, QPointF(1000, 300));
     QTest::newRow("hopper, 220 px face") << webcam("grace_hopper.jpg");
     QTest::newRow("hopper, 300 px face, left") << webcam("grace_hopper.jpg", 300, QPointF(300, 380));
-    QTest::newRow("hopper, 120 px face: only the full search finds it") << webcam("grace_hopper.jpg", 120);
-    QTest::newRow("hopper, 1920x1080") << test::webcamFrame(
-        testPhoto(QStringLiteral("grace_hopper.jpg")), faceOf(testPhoto(QStringLiteral("grace_hopper.jpg"))),
-        330, QSize(1920, 1080), QPointF(960, 500));
+    QTest::newRow("hopper, 120 px face: below the VGA reach") << webcam("grace_hopper.jpg", 120);
 }
 
 void TestFaceQuality::largeFramesMatchFullSearch()
