@@ -1,5 +1,6 @@
 #include "capture/CameraCapture.h"
 #include "platform/camera/FakeCameraBackend.h"
+#include "platform/camera/QtCameraBackend.h"
 
 #include "TestEnvironment.h"
 
@@ -93,6 +94,9 @@ private Q_SLOTS:
     void cameraList();
     void cameraSelection_data();
     void cameraSelection();
+    void stableCameraIds_data();
+    void stableCameraIds();
+    void noCameraWithoutGuiApplication();
     void burstCandidates_data();
     void burstCandidates();
     void burstChoice_data();
@@ -186,6 +190,77 @@ void TestCameraCapture::cameraSelection()
     f.runBurst({});
     QCOMPARE(f.camera->sessionsOpened, usedName.isEmpty() ? 0 : 1);
     QVERIFY(f.capture->isPondraMode.get());
+}
+
+void TestCameraCapture::stableCameraIds_data()
+{
+    // The cameras as the system lists them before and after a replug or a
+    // reboot, and the camera chosen before: the identifier stored for it
+    // names the same camera afterwards, or none when it is gone.
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<int>("found"); // -1: not connected
+
+    const QString a = QStringLiteral("HD Webcam"), b = QStringLiteral("Integrated Camera"),
+                  c = QStringLiteral("Desk Camera");
+    QTest::newRow("same list") << QStringList{a, b} << 1 << QStringList{a, b} << 1;
+    QTest::newRow("reordered") << QStringList{a, b, c} << 0 << QStringList{c, b, a} << 2;
+    QTest::newRow("another camera unplugged") << QStringList{a, b, c} << 2 << QStringList{c} << 0;
+    QTest::newRow("the chosen camera unplugged") << QStringList{a, b} << 0 << QStringList{b} << -1;
+    QTest::newRow("a camera added in front") << QStringList{b} << 0 << QStringList{c, a, b} << 2;
+    QTest::newRow("two of a kind: the second") << QStringList{a, b, a} << 2 << QStringList{b, a, a} << 2;
+    QTest::newRow("two of a kind: the first, after the other camera left")
+        << QStringList{a, b, a} << 0 << QStringList{a, a} << 0;
+    QTest::newRow("nameless cameras")
+        << QStringList{QString(), QString()} << 1 << QStringList{QString(), b, QString()} << 2;
+    QTest::newRow("a name that looks numbered") << QStringList{a, a + QStringLiteral(" #2"), a} << 2
+                                                << QStringList{a, a + QStringLiteral(" #2"), a} << 2;
+}
+
+void TestCameraCapture::stableCameraIds()
+{
+    QFETCH(QStringList, before);
+    QFETCH(int, chosen);
+    QFETCH(QStringList, after);
+    QFETCH(int, found);
+    const QStringList idsBefore = pondra::stableCameraIds(before);
+    const QStringList idsAfter = pondra::stableCameraIds(after);
+    QCOMPARE(QSet<QString>(idsBefore.begin(), idsBefore.end()).size(), idsBefore.size());
+    QCOMPARE(QSet<QString>(idsAfter.begin(), idsAfter.end()).size(), idsAfter.size());
+    QVERIFY(!idsBefore.contains(QString()));
+    QCOMPARE(idsAfter.indexOf(idsBefore.at(chosen)), found);
+
+    // Through the capture: the stored choice opens that camera, or the
+    // default one (the first) when it is gone.
+    QList<CameraIdentity> cameras;
+    for (qsizetype i = 0; i < after.size(); ++i)
+        cameras.push_back({idsAfter.at(i), after.at(i)});
+    Fixture f(cameras);
+    f.capture->setSelectedCameraId(idsBefore.at(chosen));
+    f.capture->capturePondra();
+    QVERIFY(f.camera->lastSession);
+    QCOMPARE(f.camera->lastSession->camera.id, idsAfter.at(std::max(found, 0)));
+    f.scheduler.advance(2s);
+    QTRY_VERIFY(!f.capture->isCapturing());
+}
+
+void TestCameraCapture::noCameraWithoutGuiApplication()
+{
+    // Qt turns camera frames into images with the graphics stack, which a
+    // plain QCoreApplication lacks: no camera rather than a crash.
+    QTest::ignoreMessage(QtCriticalMsg, "No camera: the camera needs a graphical application");
+    auto backend = std::make_unique<QtCameraBackend>();
+    QVERIFY(backend->cameras().isEmpty());
+    QVERIFY(!backend->defaultCamera());
+    Fixture f;
+    f.makeCapture(std::move(backend));
+    f.camera = nullptr;
+    QVERIFY(f.capture->availableCameras.get().isEmpty());
+    QTest::ignoreMessage(QtCriticalMsg, "No camera available");
+    f.capture->capturePondra(true);
+    QVERIFY(!f.capture->isCapturing());
+    QVERIFY(f.capture->photoSkipped.get() && f.capture->isPondraMode.get());
 }
 
 void TestCameraCapture::burstCandidates_data()
