@@ -29,6 +29,15 @@ int numberOf(const QImage& image)
     return qRed(image.pixel(image.width() / 2, image.height() / 2));
 }
 
+// When the camera's first frame arrives (its start answer) after the session
+// was opened: every warm-up counts from it.
+void firstFrameRows()
+{
+    QTest::addColumn<int>("firstFrameMs");
+    QTest::newRow("first frame at once") << 0;
+    QTest::newRow("first frame after 3 s") << 3000;
+}
+
 struct Fixture
 {
     test::ScopedXdgHome home;
@@ -402,11 +411,8 @@ void TestCameraCapture::burstWindowAndFailures()
 
 void TestCameraCapture::burstWindowTimes_data()
 {
-    // When the camera's first frame arrives (its start answer), after the
-    // session was opened; the window opens 0.5 s later and lasts 1.5 s.
-    QTest::addColumn<int>("firstFrameMs");
-    QTest::newRow("first frame at once") << 0;
-    QTest::newRow("first frame after 3 s") << 3000;
+    // The window opens 0.5 s after the first frame and lasts 1.5 s.
+    firstFrameRows();
 }
 
 void TestCameraCapture::burstWindowTimes()
@@ -487,9 +493,7 @@ void TestCameraCapture::singleFrame()
 
 void TestCameraCapture::stillWarmUp_data()
 {
-    QTest::addColumn<int>("firstFrameMs");
-    QTest::newRow("first frame at once") << 0;
-    QTest::newRow("first frame after 3 s") << 3000;
+    firstFrameRows();
 }
 
 void TestCameraCapture::stillWarmUp()
