@@ -215,10 +215,14 @@ UpdatePayload AppState::buildUpdatePayload(bool forceUpdate)
 
 void AppState::onScreenLock()
 {
-    // Going away also ends a capture run that started while away, so a run
-    // cannot bring the user back while the screen is locked.
-    if (m_cameraCapture->isPondraMode.get() || m_cameraCapture->isCapturing())
+    if (m_cameraCapture->isPondraMode.get()) {
         m_cameraCapture->resetPondra();
+        return;
+    }
+    // Already away: only a run in progress is ended, so it cannot bring the
+    // user back while the screen is locked. Going away again would send and
+    // rewrite the away photo for nothing.
+    m_cameraCapture->cancelCapture();
 }
 
 void AppState::onSystemWake()

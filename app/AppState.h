@@ -127,10 +127,15 @@ public:
     void fetchTeams() { m_networkClient->fetchTeams(); }
     void sendWebSocketJoin() { m_networkClient->sendJoin(); }
     void acceptRing() { m_ringManager->acceptRing(); }
-    void dismissRing(const QString& ringId, bool accepted) { m_ringManager->dismissRing(ringId, accepted); }
-    void handleNotificationAction(const QString& notificationId, bool accepted)
+    // By value, as the ring manager takes them: a view passes the id of the
+    // mirrored ring, which the dismissal itself clears.
+    void dismissRing(QString ringId, bool accepted)
     {
-        m_ringManager->handleNotificationAction(notificationId, accepted);
+        m_ringManager->dismissRing(std::move(ringId), accepted);
+    }
+    void handleNotificationAction(QString notificationId, bool accepted)
+    {
+        m_ringManager->handleNotificationAction(std::move(notificationId), accepted);
     }
     void sendRing(const QString& to) { m_ringManager->sendRing(to); }
     void sendUpdate(bool forceUpdate = false) { m_networkClient->sendUpdate(forceUpdate); }

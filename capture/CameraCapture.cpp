@@ -162,10 +162,15 @@ void CameraCapture::onRunFinished(std::optional<QImage> image, bool manual)
     m_isCapturing = false;
 }
 
-void CameraCapture::resetPondra()
+void CameraCapture::cancelCapture()
 {
     if (m_isCapturing)
         m_runOvertaken = true;
+}
+
+void CameraCapture::resetPondra()
+{
+    cancelCapture();
     isPondraMode.set(false);
     if (!pixelatedImage.get())
         return;

@@ -57,6 +57,10 @@ public:
     void capturePondra(bool manual = false);
     /// Goes away: presence off, the pixelated photo shown and cached.
     void resetPondra();
+    /// The user left while already away (the screen locked): a run in
+    /// progress ends without turning presence on or replacing the photo, and
+    /// nothing else changes.
+    void cancelCapture();
     /// The views' one write: the "Bad photo" notice has been shown and fades.
     void clearPhotoSkipped() { photoSkipped.set(false); }
 

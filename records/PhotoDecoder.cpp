@@ -5,9 +5,12 @@
 #include <QImageReader>
 #include <QMutex>
 
+#include <algorithm>
+
 namespace pondra {
 
 namespace {
+// 200 teammates at 320×320 with their photo texts fit, with room to spare.
 constexpr int cacheBudgetKiB = 96 * 1024;
 
 struct CachedPhoto
@@ -28,6 +31,15 @@ bool isBase64Char(char16_t c)
            c == u'/';
 }
 
+/// What decoding the whole picture would hold: every photo ends as 32-bit
+/// pixels, and 16-bit sources are decoded at 64 bits first.
+qint64 fullDecodeBytes(QSize size, QImage::Format format)
+{
+    const int bitsPerPixel =
+        format == QImage::Format_Invalid ? 64 : QImage::toPixelFormat(format).bitsPerPixel();
+    return qint64(size.width()) * size.height() * std::max(4, bitsPerPixel / 8);
+}
+
 std::optional<QImage> decodeUncached(const QString& text)
 {
     if (text.size() > maxPhotoTextLength || !isStrictBase64(text))
@@ -45,7 +57,26 @@ std::optional<QImage> decodeUncached(const QString& text)
     const QSize size = reader.size();
     if (!size.isValid() || size.width() > maxPhotoSide || size.height() > maxPhotoSide)
         return std::nullopt;
+    // A small file can unpack to a huge picture: judge it before decoding.
+    if (fullDecodeBytes(size, reader.imageFormat()) > maxPhotoDecodeBytes)
+        return std::nullopt;
+    QSize target = size;
+    if (target.width() > decodedPhotoSide || target.height() > decodedPhotoSide)
+        target =
+            target.scaled(decodedPhotoSide, decodedPhotoSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    // JPEG decodes straight to a fraction of its size; PNG has no such
+    // mode, so it is decoded whole and scaled below.
+    if (format == "jpeg" && target != size)
+        reader.setScaledSize(target);
     QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    // One pixel format for every photo: cheap to scale and to draw, and the
+    // cache's cost stays four bytes a pixel.
+    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
+        image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (image.size() != target)
+        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (image.isNull())
         return std::nullopt;
     return image;

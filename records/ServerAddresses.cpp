@@ -14,16 +14,6 @@ bool isUnreserved(QChar c)
 }
 } // namespace
 
-std::optional<QUrl> parseServerUrl(const QString& text)
-{
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty()) {
-        logError(lcApp, "Refusing invalid server address: %s", maskTokenInUrl(text));
-        return std::nullopt;
-    }
-    return url;
-}
-
 ServerAddresses::ServerAddresses(std::function<QString()> serverBaseURL, std::function<QString()> apiToken)
     : m_serverBaseURL(std::move(serverBaseURL)), m_apiToken(std::move(apiToken))
 {
@@ -53,9 +43,24 @@ QString ServerAddresses::normalizedBaseURL() const
     return normalize(m_serverBaseURL());
 }
 
+std::optional<QUrl> ServerAddresses::parse(const QString& text) const
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (url.isValid() && !url.host().isEmpty()) {
+        m_refusedBase.reset();
+        return url;
+    }
+    const QString base = m_serverBaseURL();
+    if (m_refusedBase != base) {
+        m_refusedBase = base;
+        logError(lcApp, "Refusing invalid server address: %s", maskTokenInUrl(text));
+    }
+    return std::nullopt;
+}
+
 std::optional<QUrl> ServerAddresses::endpoint(const char* path) const
 {
-    return parseServerUrl(normalizedBaseURL() + QLatin1String(path));
+    return parse(normalizedBaseURL() + QLatin1String(path));
 }
 
 std::optional<QUrl> ServerAddresses::serverURL() const
@@ -91,7 +96,7 @@ std::optional<QUrl> ServerAddresses::wsURL() const
     logInfo(lcApp, "[WS URL Debug] apiToken prefix: %s...", secretPrefix(token));
 
     if (isUsableApiToken(token)) {
-        const auto url = parseServerUrl(base + QLatin1String("/pondra/ws?token=") + queryToken(token));
+        const auto url = parse(base + QLatin1String("/pondra/ws?token=") + queryToken(token));
         if (url) {
             const QString shown = maskTokenInUrl(url->toString(QUrl::FullyEncoded));
             logInfo(lcApp, "[WS URL Debug] Using authenticated URL: %s...", shown.left(60));
@@ -99,7 +104,7 @@ std::optional<QUrl> ServerAddresses::wsURL() const
         return url;
     }
     logError(lcApp, "[WS URL Debug] Using UNAUTHENTICATED URL (no token)");
-    return parseServerUrl(base + QLatin1String("/pondra/ws"));
+    return parse(base + QLatin1String("/pondra/ws"));
 }
 
 } // namespace pondra

@@ -11,8 +11,10 @@ namespace pondra {
 /**
  * Every server address, derived afresh at each call from the current base
  * address and API token (read through the getters; nothing is kept). An
- * address that the URL parser refuses is logged and comes back as none, so
- * the caller fails that one request or connection attempt.
+ * address that the URL parser refuses comes back as none, so the caller
+ * fails that one request or connection attempt; the refusal is logged once
+ * for each base address, however often it is asked for (the path monitor
+ * asks every few seconds).
  */
 class ServerAddresses final
 {
@@ -36,12 +38,14 @@ public:
 
 private:
     std::optional<QUrl> endpoint(const char* path) const;
+    /// Parses `text` in strict mode; none when refused, with an error line on
+    /// the App log unless this base was refused before.
+    std::optional<QUrl> parse(const QString& text) const;
 
     std::function<QString()> m_serverBaseURL;
     std::function<QString()> m_apiToken;
+    /// The base address whose refusal was logged last.
+    mutable std::optional<QString> m_refusedBase;
 };
-
-/// Parses `text` in strict mode; none (with an error line on the App log) when refused.
-std::optional<QUrl> parseServerUrl(const QString& text);
 
 } // namespace pondra

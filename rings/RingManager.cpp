@@ -119,10 +119,9 @@ void RingManager::acceptRing()
     handleNotificationAction(ring->id, true);
 }
 
-void RingManager::dismissRing(const QString& ringId, bool accepted)
+void RingManager::dismissRing(QString ringId, bool accepted)
 {
-    const std::optional<IncomingRing>& ring = incomingRing.get();
-    if (!ring || ring->id != ringId)
+    if (!incomingRing.get() || incomingRing.get()->id != ringId)
         return;
     m_ringDismissTask.cancel();
     m_ringDismissTask = {};
@@ -130,7 +129,7 @@ void RingManager::dismissRing(const QString& ringId, bool accepted)
     handleNotificationAction(ringId, accepted);
 }
 
-void RingManager::handleNotificationAction(const QString& notificationId, bool accepted)
+void RingManager::handleNotificationAction(QString notificationId, bool accepted)
 {
     // The card is left as it is: when it was this ring, its own 30 s run out
     // later and find nothing pending, so no second answer goes out.
@@ -224,9 +223,8 @@ void RingManager::openMeetingURL(const QString& link)
     if (!url.isValid())
         return;
     // Peers choose these links, so only web pages are handed to the desktop.
-    const QString scheme = url.scheme();
-    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty()) {
-        logError(lcRing, "Refusing to open meeting link with scheme %s", scheme);
+    if (!isWebLink(url)) {
+        logError(lcRing, "Refusing to open meeting link with scheme %s", url.scheme());
         return;
     }
     if (const QString email = m_getUserEmail(); !email.isEmpty()) {

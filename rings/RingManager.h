@@ -67,8 +67,10 @@ public:
     void showRingNotification(const QString& from, const std::optional<QString>& url,
                               const std::optional<QString>& photo);
     void acceptRing();
-    void dismissRing(const QString& ringId, bool accepted);
-    void handleNotificationAction(const QString& notificationId, bool accepted);
+    // Ids are taken by value: clearing the shown ring may destroy the very
+    // text a caller passed (the id held by a mirror of `incomingRing`).
+    void dismissRing(QString ringId, bool accepted);
+    void handleNotificationAction(QString notificationId, bool accepted);
     /// `from` is not compared with the teammate that was rung: the waiting
     /// text is one slot for every outgoing ring.
     void handleRingResponse(const QString& from, bool accepted, const std::optional<QString>& url);

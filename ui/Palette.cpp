@@ -1,5 +1,7 @@
 #include "ui/Palette.h"
 
+#include <QWidget>
+
 namespace pondra::palette {
 
 QColor green()
@@ -30,6 +32,10 @@ QColor red()
 {
     return QColor(0xff, 0x3b, 0x30);
 }
+QColor white()
+{
+    return QColor(0xff, 0xff, 0xff);
+}
 
 QColor idleColor(IdleState state)
 {
@@ -42,6 +48,41 @@ QColor idleColor(IdleState state)
         break;
     }
     return gray();
+}
+
+QColor withOpacity(QColor colour, qreal opacity)
+{
+    colour.setAlphaF(float(colour.alphaF() * opacity));
+    return colour;
+}
+
+QColor primary(const QPalette& palette)
+{
+    return palette.color(QPalette::WindowText);
+}
+
+QColor secondary(const QPalette& palette)
+{
+    return withOpacity(palette.color(QPalette::WindowText), 0.55);
+}
+
+QColor material(const QPalette& palette)
+{
+    return withOpacity(palette.color(QPalette::Window), 0.85);
+}
+
+QColor thinMaterial(const QPalette& palette)
+{
+    return withOpacity(palette.color(QPalette::Window), 0.4);
+}
+
+void setTextColour(QWidget& widget, const QColor& colour)
+{
+    QPalette p = widget.palette();
+    if (p.color(QPalette::WindowText) == colour)
+        return;
+    p.setColor(QPalette::WindowText, colour);
+    widget.setPalette(p);
 }
 
 } // namespace pondra::palette

@@ -105,7 +105,8 @@ public:
     }
 
 protected:
-    explicit ReadOnly(T initial) : m_state(std::make_shared<State>()) { m_state->value = std::move(initial); }
+    ReadOnly() : m_state(std::make_shared<State>()) {}
+    explicit ReadOnly(T initial) : ReadOnly() { m_state->value = std::move(initial); }
     ~ReadOnly() = default;
 
     void setChangeHook(std::function<void()> hook) { m_state->changeHook = std::move(hook); }
@@ -171,7 +172,8 @@ private:
 template <typename T> class Published final : public ReadOnly<T>
 {
 public:
-    explicit Published(T initial = T{}) : ReadOnly<T>(std::move(initial)) {}
+    Published() = default;
+    explicit Published(T initial) : ReadOnly<T>(std::move(initial)) {}
 
     /// Called after the value is stored and before subscribers hear of it.
     using ReadOnly<T>::setChangeHook;
@@ -185,7 +187,8 @@ public:
 template <typename T, typename Owner> class Owned final : public ReadOnly<T>
 {
 public:
-    explicit Owned(T initial = T{}) : ReadOnly<T>(std::move(initial)) {}
+    Owned() = default;
+    explicit Owned(T initial) : ReadOnly<T>(std::move(initial)) {}
 
 private:
     friend Owner;

@@ -21,5 +21,10 @@ QString pondra::resourcePath(const QString& name)
         if (!dir.cdUp())
             break;
     }
-    return existing(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/pondra"));
+    // Installed: the data beside the other programs' data, the bridge library
+    // and its script (architecture-dependent) under lib.
+    const QString prefix = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+    if (QString p = existing(prefix + QStringLiteral("/share/pondra")); !p.isEmpty())
+        return p;
+    return existing(prefix + QStringLiteral("/lib/pondra"));
 }

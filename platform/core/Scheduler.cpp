@@ -1,6 +1,9 @@
 #include "Scheduler.h"
 
+#include "Log.h"
+
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QTimer>
 
 #include <limits>
@@ -32,17 +35,18 @@ TimerHandle startTimer(milliseconds interval, bool repeating, QObject* context, 
     QPointer<QTimer> guard(timer);
     const QPointer<QObject> contextGuard(context);
     const bool hadContext = context != nullptr;
-    QObject::connect(timer, &QTimer::timeout, timer, [state, guard, contextGuard, hadContext, repeating, step] {
-        if (state->cancelled || (hadContext && !contextGuard))
-            return;
-        if (!repeating) {
-            state->cancelled = true;
-            state->onCancel = {};
-            if (guard)
-                guard->deleteLater();
-        }
-        step();
-    });
+    QObject::connect(timer, &QTimer::timeout, timer,
+                     [state, guard, contextGuard, hadContext, repeating, step] {
+                         if (state->cancelled || (hadContext && !contextGuard))
+                             return;
+                         if (!repeating) {
+                             state->cancelled = true;
+                             state->onCancel = {};
+                             if (guard)
+                                 guard->deleteLater();
+                         }
+                         step();
+                     });
     state->onCancel = [guard] {
         if (guard) {
             guard->stop();
@@ -83,7 +87,22 @@ QDateTime RealScheduler::now() const
 
 QTimeZone RealScheduler::timeZone() const
 {
-    return QTimeZone::systemTimeZone();
+    // A zone the system names but cannot find (a mistyped TZ, a missing zone
+    // file) counts as UTC, as the C library counts it, so that local-time
+    // work such as the 03:00 clearing goes on. Said once per unknown name,
+    // not at every check.
+    static QMutex mutex;
+    static QByteArray lastUnknown;
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    QMutexLocker lock(&mutex);
+    if (zone.isValid()) {
+        lastUnknown.clear();
+        return zone;
+    }
+    const QByteArray id = QTimeZone::systemTimeZoneId();
+    if (std::exchange(lastUnknown, id) != id)
+        logError(lcApp, "Unknown system time zone \"%s\", using UTC", id);
+    return QTimeZone::utc();
 }
 
 qint64 RealScheduler::monotonicMs() const
@@ -91,12 +110,16 @@ qint64 RealScheduler::monotonicMs() const
     return monotonicNow();
 }
 
-VirtualScheduler::VirtualScheduler(QDateTime start, QTimeZone zone) : m_now(start.toUTC()), m_zone(std::move(zone)) {}
+VirtualScheduler::VirtualScheduler(QDateTime start, QTimeZone zone)
+    : m_now(start.toUTC()), m_zone(std::move(zone))
+{
+}
 
 TimerHandle VirtualScheduler::add(qint64 dueMs, qint64 periodMs, QObject* context, std::function<void()> step)
 {
     auto state = std::make_shared<detail::TimerState>();
-    m_tasks.emplace(std::make_pair(dueMs, m_sequence++), Task{state, context, std::move(step), periodMs, context != nullptr});
+    m_tasks.emplace(std::make_pair(dueMs, m_sequence++),
+                    Task{state, context, std::move(step), periodMs, context != nullptr});
     return TimerHandle(state);
 }
 

@@ -27,6 +27,9 @@ public:
 
     /// Whether the "Authorization" header may follow a redirect from `from` to `to`.
     static bool mayCarryAuthorization(const QUrl& from, const QUrl& to);
+    /// Whether a redirect from `from` may be followed to `to`: never from
+    /// https to a less secure scheme.
+    static bool mayFollowRedirect(const QUrl& from, const QUrl& to);
 
 private:
     struct Request;

@@ -13,16 +13,22 @@ bool matchesWindowClass(const RunningApplication& app, const QString& windowClas
 {
     if (windowClass.isEmpty())
         return false;
-    const auto same = [&](const QString& id) { return !id.isEmpty() && id.compare(windowClass, Qt::CaseInsensitive) == 0; };
-    return same(app.flatpakId) || same(app.executableName) || same(app.flatpakId.section(QLatin1Char('.'), -1));
+    const auto same = [&](const QString& id) {
+        return !id.isEmpty() && id.compare(windowClass, Qt::CaseInsensitive) == 0;
+    };
+    return same(app.flatpakId) || same(app.executableName) ||
+           same(app.flatpakId.section(QLatin1Char('.'), -1));
 }
 
 } // namespace
 
 LinuxMeetingSignals::LinuxMeetingSignals(std::shared_ptr<AudioDeviceSource> audio, QByteArray procRoot,
-                                         CaptureNodeCheck isCaptureNode, std::shared_ptr<ActiveWindowSource> windows,
-                                         std::optional<QByteArray> devRoot)
-    : m_audio(std::move(audio)), m_proc(std::move(procRoot), std::move(isCaptureNode), std::move(devRoot)),
+                                         CaptureNodeCheck isCaptureNode,
+                                         std::shared_ptr<ActiveWindowSource> windows,
+                                         std::optional<QByteArray> devRoot, MonotonicClock clock,
+                                         bool watchNodes)
+    : m_audio(std::move(audio)),
+      m_proc(std::move(procRoot), std::move(isCaptureNode), std::move(devRoot), std::move(clock), watchNodes),
       m_windows(std::move(windows))
 {
     m_worker.setMaxThreadCount(1);
@@ -42,7 +48,8 @@ bool LinuxMeetingSignals::isMicrophoneInUse() const
     return snapshot.input && !snapshot.input->isSameDeviceAsOutput && snapshot.input->isRunning;
 }
 
-std::optional<RunningApplication> LinuxMeetingSignals::frontmostOf(const std::vector<RunningApplication>& apps)
+std::optional<RunningApplication>
+LinuxMeetingSignals::frontmostOf(const std::vector<RunningApplication>& apps)
 {
     const std::optional<ActiveWindow> window = m_windows ? m_windows->activeWindow() : std::nullopt;
     if (!window)
@@ -63,11 +70,13 @@ std::optional<RunningApplication> LinuxMeetingSignals::frontmostOf(const std::ve
             if (app && (inner.size() == 1 || matchesWindowClass(*app, window->windowClass)))
                 return app;
         }
-        if (auto app = byPid(window->pid); app && (inner.empty() || matchesWindowClass(*app, window->windowClass)))
+        if (auto app = byPid(window->pid);
+            app && (inner.empty() || matchesWindowClass(*app, window->windowClass)))
             return app;
     }
-    const auto it = std::find_if(apps.begin(), apps.end(),
-                                 [&](const RunningApplication& app) { return matchesWindowClass(app, window->windowClass); });
+    const auto it = std::find_if(apps.begin(), apps.end(), [&](const RunningApplication& app) {
+        return matchesWindowClass(app, window->windowClass);
+    });
     if (it != apps.end())
         return *it;
     return std::nullopt;

@@ -16,10 +16,12 @@ namespace pondra {
 class LinuxMeetingSignals final : public MeetingSignals
 {
 public:
-    explicit LinuxMeetingSignals(std::shared_ptr<AudioDeviceSource> audio,
-                                 QByteArray procRoot = "/proc", CaptureNodeCheck isCaptureNode = isV4l2CaptureNode,
-                                 std::shared_ptr<ActiveWindowSource> windows = std::make_shared<X11ActiveWindowSource>(),
-                                 std::optional<QByteArray> devRoot = std::nullopt);
+    /// `clock` and `watchNodes` as for ProcScanner.
+    explicit LinuxMeetingSignals(
+        std::shared_ptr<AudioDeviceSource> audio, QByteArray procRoot = "/proc",
+        CaptureNodeCheck isCaptureNode = isV4l2CaptureNode,
+        std::shared_ptr<ActiveWindowSource> windows = std::make_shared<X11ActiveWindowSource>(),
+        std::optional<QByteArray> devRoot = std::nullopt, MonotonicClock clock = {}, bool watchNodes = true);
     ~LinuxMeetingSignals() override;
 
     MeetingEvidence collectNow() override;

@@ -3,14 +3,16 @@
 #include <QFile>
 
 #include <dirent.h>
-#include <sys/syscall.h>
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -57,8 +59,7 @@ private:
 // The entries of a directory fd, read in large batches into a buffer on the
 // stack: a fd folder is read once per process per look, and readdir would
 // allocate a buffer each time.
-template <typename Fn>
-void forEachEntry(int dirFd, Fn&& fn)
+template <typename Fn> void forEachEntry(int dirFd, Fn&& fn)
 {
     alignas(8) char buffer[16 * 1024];
     for (;;) {
@@ -146,24 +147,41 @@ constexpr std::size_t videoPrefixLength = sizeof videoPrefix - 1;
 
 } // namespace
 
-bool isV4l2CaptureNode(const QByteArray& devicePath)
+std::optional<bool> isV4l2CaptureNode(const QByteArray& devicePath)
 {
     const int fd = open(devicePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return std::nullopt;
     v4l2_capability caps{};
     const bool ok = ioctl(fd, VIDIOC_QUERYCAP, &caps) == 0;
+    const int error = errno;
     close(fd);
-    if (!ok)
-        return false;
-    const quint32 deviceCaps = (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
+    if (!ok) {
+        // Only "no such request" says what the node is: not a V4L2 device.
+        if (error == ENOTTY || error == EINVAL)
+            return false;
+        return std::nullopt;
+    }
+    const quint32 deviceCaps =
+        (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
     return (deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)) != 0;
 }
 
-ProcScanner::ProcScanner(QByteArray procRoot, CaptureNodeCheck isCaptureNode, std::optional<QByteArray> devRoot)
-    : m_root(std::move(procRoot)), m_isCaptureNode(std::move(isCaptureNode))
+ProcScanner::ProcScanner(QByteArray procRoot, CaptureNodeCheck isCaptureNode,
+                         std::optional<QByteArray> devRoot, MonotonicClock clock, bool watchNodes)
+    : m_root(std::move(procRoot)), m_isCaptureNode(std::move(isCaptureNode)), m_clock(std::move(clock)),
+      m_nodeWatch(watchNodes)
 {
     m_devRoot = devRoot ? *devRoot : (m_root == "/proc" ? QByteArray("/dev") : QByteArray());
+}
+
+qint64 ProcScanner::nowMs() const
+{
+    if (m_clock)
+        return m_clock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 ProcScanner::~ProcScanner()
@@ -195,7 +213,7 @@ std::vector<qint64> ProcScanner::ownProcessIds() const
     const uid_t me = geteuid();
     forEachEntry(listing.get(), [&](const char* name) {
         qint64 pid = 0;
-        struct stat st{};
+        struct stat st = {};
         if (parsePid(name, &pid) && fstatat(root, name, &st, 0) == 0 && st.st_uid == me)
             m_seen.push_back({pid, qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)});
         return false;
@@ -207,32 +225,76 @@ std::vector<qint64> ProcScanner::ownProcessIds() const
     return pids;
 }
 
-bool ProcScanner::isCapture(const QByteArray& devicePath)
+ProcScanner::NodeKind ProcScanner::nodeKind(const QByteArray& devicePath, bool retry, bool* askedNow)
 {
-    // Capabilities of a node do not change while it exists; ask each node once.
-    struct stat st{};
-    const QByteArray key = devicePath + '@' + QByteArray::number(quint64(stat(devicePath.constData(), &st) == 0 ? st.st_rdev : 0));
+    // Capabilities of a node do not change while it exists; ask each node
+    // once. A node made again under the same path is another node.
+    struct stat st = {};
+    const QByteArray key =
+        devicePath + '@' +
+        (stat(devicePath.constData(), &st) == 0
+             ? QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) + ':' +
+                   QByteArray::number(quint64(st.st_rdev))
+             : QByteArray("gone"));
+    const qint64 now = nowMs();
     {
         std::lock_guard lock(m_cacheMutex);
-        const auto it = m_captureCache.find(key);
-        if (it != m_captureCache.end())
-            return it->second;
+        if (const auto known = m_captureCache.find(key); known != m_captureCache.end())
+            return known->second ? NodeKind::Capture : NodeKind::Other;
+        if (const auto failed = m_failedChecks.find(key);
+            failed != m_failedChecks.end() && !retry && now < failed->second)
+            return NodeKind::Unknown;
     }
-    const bool capture = m_isCaptureNode && m_isCaptureNode(devicePath);
+    const std::optional<bool> capture =
+        m_isCaptureNode ? m_isCaptureNode(devicePath) : std::optional<bool>(false);
+    if (askedNow)
+        *askedNow = true;
     std::lock_guard lock(m_cacheMutex);
-    m_captureCache[key] = capture;
-    return capture;
+    if (!capture) {
+        m_failedChecks[key] = now + retryCheckMs;
+        return NodeKind::Unknown;
+    }
+    m_failedChecks.erase(key);
+    m_captureCache[key] = *capture;
+    return *capture ? NodeKind::Capture : NodeKind::Other;
 }
 
-std::vector<QByteArray> ProcScanner::captureNodeNames()
+std::vector<QByteArray> ProcScanner::captureNodeNames(NodeChanges& changes)
 {
-    std::vector<QByteArray> names;
+    struct Node
+    {
+        QByteArray name;
+        NodeKind kind;
+        bool askedNow;
+    };
+    std::vector<Node> nodes;
     Dir dev(m_devRoot);
-    if (!dev)
-        return names;
-    while (dirent* entry = dev.next()) {
-        if (std::strncmp(entry->d_name, "video", 5) == 0 && isCapture(m_devRoot + '/' + entry->d_name))
-            names.emplace_back(entry->d_name);
+    while (dev) {
+        const dirent* entry = dev.next();
+        if (!entry)
+            break;
+        if (std::strncmp(entry->d_name, "video", 5) != 0)
+            continue;
+        const QByteArray name(entry->d_name);
+        bool askedNow = false;
+        const NodeKind kind = nodeKind(m_devRoot + '/' + name, false, &askedNow);
+        nodes.push_back({name, kind, askedNow});
+    }
+    // Watched: every node that captures or may capture. A node that could not
+    // be asked is asked again at its next open or close (udev opens a new
+    // node when it grants access, and so does the program that uses it).
+    std::vector<QByteArray> watched;
+    for (const Node& node : nodes) {
+        if (node.kind != NodeKind::Other)
+            watched.push_back(node.name);
+    }
+    changes = m_nodeWatch.changesSinceLastCall(m_devRoot, watched);
+    std::vector<QByteArray> names;
+    for (Node& node : nodes) {
+        if (node.kind == NodeKind::Unknown && changes.concerns(node.name) && !node.askedNow)
+            node.kind = nodeKind(m_devRoot + '/' + node.name, true);
+        if (node.kind == NodeKind::Capture)
+            names.push_back(node.name);
     }
     return names;
 }
@@ -249,16 +311,18 @@ bool ProcScanner::holdsVideoNode(qint64 pid, const std::vector<QByteArray>* capt
     forEachEntry(fds.get(), [&](const char* name) {
         char target[64];
         const ssize_t n = readlinkat(fds.get(), name, target, sizeof target - 1);
-        if (n <= 0 || std::size_t(n) <= videoPrefixLength || std::memcmp(target, videoPrefix, videoPrefixLength) != 0)
+        if (n <= 0 || std::size_t(n) <= videoPrefixLength ||
+            std::memcmp(target, videoPrefix, videoPrefixLength) != 0)
             return false;
         if (captureNames) {
             const std::size_t nameLength = std::size_t(n) - (videoPrefixLength - 5);
             const char* nodeName = target + videoPrefixLength - 5; // "videoN"
             holds = std::any_of(captureNames->begin(), captureNames->end(), [&](const QByteArray& known) {
-                return std::size_t(known.size()) == nameLength && std::memcmp(known.constData(), nodeName, nameLength) == 0;
+                return std::size_t(known.size()) == nameLength &&
+                       std::memcmp(known.constData(), nodeName, nameLength) == 0;
             });
         } else {
-            holds = isCapture(QByteArray(target, int(n)));
+            holds = nodeKind(QByteArray(target, int(n)), false) == NodeKind::Capture;
         }
         return holds;
     });
@@ -268,11 +332,12 @@ bool ProcScanner::holdsVideoNode(qint64 pid, const std::vector<QByteArray>* capt
 bool ProcScanner::findHolder(const std::vector<qint64>& pids, const std::vector<QByteArray>* captureNames)
 {
     // During a call the same process holds the camera look after look: ask it first.
-    if (m_lastHolder && std::find(pids.begin(), pids.end(), *m_lastHolder) != pids.end()
-        && holdsVideoNode(*m_lastHolder, captureNames))
+    if (m_lastHolder && std::find(pids.begin(), pids.end(), *m_lastHolder) != pids.end() &&
+        holdsVideoNode(*m_lastHolder, captureNames))
         return true;
     m_lastHolder.reset();
-    const auto holder = std::find_if(pids.begin(), pids.end(), [&](qint64 pid) { return holdsVideoNode(pid, captureNames); });
+    const auto holder =
+        std::find_if(pids.begin(), pids.end(), [&](qint64 pid) { return holdsVideoNode(pid, captureNames); });
     if (holder == pids.end())
         return false;
     m_lastHolder = *holder;
@@ -281,7 +346,8 @@ bool ProcScanner::findHolder(const std::vector<qint64>& pids, const std::vector<
 
 const ProcScanner::Seen* ProcScanner::listed(const std::vector<Seen>& listing, qint64 pid)
 {
-    const auto it = std::lower_bound(listing.begin(), listing.end(), pid, [](const Seen& s, qint64 p) { return s.pid < p; });
+    const auto it = std::lower_bound(listing.begin(), listing.end(), pid,
+                                     [](const Seen& s, qint64 p) { return s.pid < p; });
     return it != listing.end() && it->pid == pid ? &*it : nullptr;
 }
 
@@ -289,9 +355,11 @@ bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
 {
     if (m_devRoot.isEmpty())
         return findHolder(pids, nullptr);
-    const std::vector<QByteArray> captureNames = captureNodeNames();
-    // Asked even without nodes, so that a node that appears later counts as new.
-    const bool quiet = m_nodeWatch.quietSinceLastCall(m_devRoot, captureNames);
+    // Asked even without capture nodes, so that one that appears later counts as new.
+    NodeChanges changes;
+    const std::vector<QByteArray> captureNames = captureNodeNames(changes);
+    const bool sameNodes = captureNames == m_lastCaptureNames;
+    m_lastCaptureNames = captureNames;
     if (captureNames.empty()) {
         m_freeAtLastLook = false;
         return false; // no capture node on the machine: no process can hold one
@@ -303,19 +371,25 @@ bool ProcScanner::isCameraInUse(const std::vector<qint64>& pids)
         listing.push_back(seen ? *seen : Seen{pid, -1, -1});
     }
     std::sort(listing.begin(), listing.end(), [](const Seen& a, const Seen& b) { return a.pid < b.pid; });
+    const qint64 now = nowMs();
+    const bool quiet = sameNodes && m_lastFullReadMs && now - *m_lastFullReadMs < fullReadMs &&
+                       std::none_of(captureNames.begin(), captureNames.end(),
+                                    [&](const QByteArray& name) { return changes.concerns(name); });
     std::vector<qint64> toRead = pids;
     if (quiet && m_freeAtLastLook) {
-        // Nothing opened a node since a look found none held. A descriptor
-        // reaches one of the user's processes without an open only from a
-        // process that holds it already, and then as a process new to the
-        // listing: a child, or a program that became the user's, of someone
-        // else's holder. Only those are read.
+        // No capture node was opened since a look found none held. A
+        // descriptor then reaches a listed process only without an open: as a
+        // process new to the listing (a child, or a program that became the
+        // user's, of someone else's holder), which is read now, or handed
+        // over a socket, which the full read every 30 s finds.
         toRead.clear();
         for (const Seen& process : listing) {
             const Seen* before = listed(m_lookedAt, process.pid);
             if (process.startSec < 0 || !before || !(*before == process))
                 toRead.push_back(process.pid);
         }
+    } else {
+        m_lastFullReadMs = now;
     }
     const bool held = findHolder(toRead, &captureNames);
     m_freeAtLastLook = !held;
@@ -333,7 +407,7 @@ std::vector<RunningApplication> ProcScanner::runningApplications(const std::vect
         char path[64];
         const QByteArray exe = readLink(root, pidPath(path, pid, "exe"));
         Seen start;
-        struct stat st{};
+        struct stat st = {};
         if (const Seen* seen = listed(m_seen, pid))
             start = *seen;
         else if (fstatat(root, pidPath(path, pid, ""), &st, 0) == 0)
@@ -342,19 +416,20 @@ std::vector<RunningApplication> ProcScanner::runningApplications(const std::vect
             continue; // ended since the listing
         auto cached = m_sandboxCache.extract(pid);
         SandboxEntry& facts = stillRunning[pid];
-        if (cached && cached.mapped().startSec == start.startSec && cached.mapped().startNsec == start.startNsec
-            && cached.mapped().exeLink == exe) {
+        if (cached && cached.mapped().startSec == start.startSec &&
+            cached.mapped().startNsec == start.startNsec && cached.mapped().exeLink == exe) {
             facts = std::move(cached.mapped());
         } else {
-            facts = {start.startSec, start.startNsec, exe, exe.isEmpty() ? QString() : executableBaseName(exe),
-                     flatpakApplicationId(root, pid)};
+            facts = {start.startSec, start.startNsec, exe,
+                     exe.isEmpty() ? QString() : executableBaseName(exe), flatpakApplicationId(root, pid)};
         }
         RunningApplication app;
         app.pid = pid;
         // No executable to read (a process in another mount namespace, say):
         // the kernel's short name is all there is, and a process may rename itself.
-        app.executableName = exe.isEmpty() ? QFile::decodeName(readSmallFile(root, pidPath(path, pid, "comm")).trimmed())
-                                           : facts.executableName;
+        app.executableName =
+            exe.isEmpty() ? QFile::decodeName(readSmallFile(root, pidPath(path, pid, "comm")).trimmed())
+                          : facts.executableName;
         app.flatpakId = facts.flatpakId;
         if (!app.executableName.isEmpty() || !app.flatpakId.isEmpty())
             apps.push_back(std::move(app));
@@ -363,7 +438,8 @@ std::vector<RunningApplication> ProcScanner::runningApplications(const std::vect
     return apps;
 }
 
-std::vector<qint64> ProcScanner::processesWithNamespacePid(qint64 pid, const std::vector<RunningApplication>& among) const
+std::vector<qint64> ProcScanner::processesWithNamespacePid(qint64 pid,
+                                                           const std::vector<RunningApplication>& among) const
 {
     std::vector<qint64> found;
     const int root = rootFd();

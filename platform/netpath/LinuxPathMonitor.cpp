@@ -45,7 +45,8 @@ void LinuxPathMonitor::start(Handler handler)
         }
         if (m_netlinkFd >= 0) {
             m_notifier = std::make_unique<QSocketNotifier>(m_netlinkFd, QSocketNotifier::Read);
-            connect(m_notifier.get(), &QSocketNotifier::activated, this, &LinuxPathMonitor::onNetlinkReadable);
+            connect(m_notifier.get(), &QSocketNotifier::activated, this,
+                    &LinuxPathMonitor::onNetlinkReadable);
         }
     }
     m_poll.cancel();
@@ -79,7 +80,7 @@ NetworkPath LinuxPathMonitor::evaluate(const QList<InterfaceFact>& interfaces, b
     NetworkPath path;
     QStringList loopbackNames;
     for (const InterfaceFact& facts : interfaces) {
-        if (!facts.isUp || !facts.hasAddress)
+        if (!facts.isUp || !facts.isRunning || !facts.hasAddress)
             continue;
         (facts.isLoopback ? loopbackNames : path.interfaceNames).append(facts.name);
     }
@@ -92,8 +93,8 @@ NetworkPath LinuxPathMonitor::evaluate(const QList<InterfaceFact>& interfaces, b
 bool LinuxPathMonitor::isLoopbackHost(const QUrl& url)
 {
     const QString host = url.host();
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
-        || host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+        host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
         return true;
     const QHostAddress address(host);
     return !address.isNull() && address.isLoopback();
@@ -106,6 +107,7 @@ QList<InterfaceFact> LinuxPathMonitor::currentInterfaces()
     for (const QNetworkInterface& interface : interfaces) {
         const auto flags = interface.flags();
         facts.append({interface.name(), flags.testFlag(QNetworkInterface::IsUp),
+                      flags.testFlag(QNetworkInterface::IsRunning),
                       flags.testFlag(QNetworkInterface::IsLoopBack), !interface.addressEntries().isEmpty()});
     }
     return facts;

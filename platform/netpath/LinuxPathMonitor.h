@@ -17,6 +17,9 @@ struct InterfaceFact
 {
     QString name;
     bool isUp = false;
+    /// Up and with a carrier (IFF_RUNNING): a cable pulled out leaves an
+    /// interface up but not running.
+    bool isRunning = false;
     bool isLoopback = false;
     bool hasAddress = false;
 };
@@ -39,7 +42,7 @@ public:
     void start(Handler handler) override;
 
     /// The path for these interfaces: unsatisfied only when no interface but
-    /// loopback is up with an address, and never while the server is on
+    /// loopback is running with an address, and never while the server is on
     /// loopback (so the program always works against a server on this machine).
     static NetworkPath evaluate(const QList<InterfaceFact>& interfaces, bool serverOnLoopback);
     static bool isLoopbackHost(const QUrl& url);

@@ -69,6 +69,7 @@ LogindSessionEvents::LogindSessionEvents(QDBusConnection systemBus, QDBusConnect
 
     if (!m_system.isConnected()) {
         logInfo(lcApp, "No system bus: screen lock and wake are not seen from logind");
+        m_authority = Authority::ScreenSavers;
         return;
     }
     m_system.connect(login1, managerPath, managerInterface, QStringLiteral("PrepareForSleep"), this,
@@ -160,18 +161,35 @@ void LogindSessionEvents::readUserDisplay(const QString& userPath)
 void LogindSessionEvents::noSession(const QString& why)
 {
     logInfo(lcApp, "No logind session found (%s): screen lock is not seen from logind", why);
+    m_authority = Authority::ScreenSavers;
 }
 
 void LogindSessionEvents::watchSession(const QString& path)
 {
-    m_sessionPath = path;
     m_system.connect(login1, path, propertiesInterface, QStringLiteral("PropertiesChanged"), this,
                      SLOT(onSessionPropertiesChanged(QString, QVariantMap, QStringList)));
     m_system.connect(login1, path, sessionInterface, QStringLiteral("Lock"), this, SLOT(onSessionLock()));
     m_system.connect(login1, path, sessionInterface, QStringLiteral("Unlock"), this, SLOT(onSessionUnlock()));
-    // The hint's current value is deliberately not read: a lock is an event,
-    // and a program started on a locked screen starts out unlocked.
-    Q_EMIT sessionFound(path);
+    // The hint is read only to learn whether logind keeps one for us; its
+    // value is not reported: a lock is an event, and a program started on a
+    // locked screen starts out unlocked.
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(login1, path, propertiesInterface, QStringLiteral("Get"));
+    call.setArguments({sessionInterface, QStringLiteral("LockedHint")});
+    callAsync(m_system, call, [this, path](const QDBusMessage& reply) {
+        const bool hasHint =
+            reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+            reply.arguments().constFirst().value<QDBusVariant>().variant().typeId() == QMetaType::Bool;
+        if (hasHint) {
+            m_authority = Authority::Logind;
+        } else {
+            logInfo(lcApp,
+                    "The logind session keeps no lock state: screen lock is seen from the screensaver");
+            m_authority = Authority::ScreenSavers;
+        }
+        m_sessionPath = path;
+        Q_EMIT sessionFound(path);
+    });
 }
 
 void LogindSessionEvents::checkScreenSavers()
@@ -242,14 +260,20 @@ void LogindSessionEvents::onSessionUnlock()
 
 void LogindSessionEvents::onFreedesktopActiveChanged(bool active)
 {
-    report(active ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock,
-           LockReporter::FreedesktopScreenSaver);
+    onScreenSaverActiveChanged(active, LockReporter::FreedesktopScreenSaver);
 }
 
 void LogindSessionEvents::onGnomeActiveChanged(bool active)
 {
-    report(active ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock,
-           LockReporter::GnomeScreenSaver);
+    onScreenSaverActiveChanged(active, LockReporter::GnomeScreenSaver);
+}
+
+void LogindSessionEvents::onScreenSaverActiveChanged(bool active, LockReporter reporter)
+{
+    // Where logind keeps the lock state, "active" may be a blank screen only.
+    if (m_authority != Authority::ScreenSavers)
+        return;
+    report(active ? SessionReportMerger::Kind::Lock : SessionReportMerger::Kind::Unlock, reporter);
 }
 
 void LogindSessionEvents::report(SessionReportMerger::Kind kind, LockReporter reporter)

@@ -28,6 +28,11 @@ struct SessionIdentity
 /// and logind's PrepareForSleep(false) for wake. Every bus call is
 /// asynchronous. A missing bus or service is logged once and its events are
 /// simply never seen.
+///
+/// Logind decides on locks wherever it keeps a lock state for our session:
+/// the screensavers also say "active" when the screen only blanks (auto-lock
+/// off, or before the lock delay), which is not a lock. Their ActiveChanged
+/// counts only where logind has nothing for the session.
 class LogindSessionEvents final : public SessionEventSource
 {
     Q_OBJECT
@@ -39,6 +44,9 @@ public:
 
     /// The logind session being watched; empty until it has been found.
     QString sessionPath() const { return m_sessionPath; }
+    /// Logind has no lock state for us (no session, or no LockedHint), so the
+    /// screensavers' ActiveChanged counts. False while that is not yet known.
+    bool screenSaversDecide() const { return m_authority == Authority::ScreenSavers; }
 
 Q_SIGNALS:
     /// Our session was found and its signals are connected.
@@ -55,6 +63,13 @@ private Q_SLOTS:
     void onGnomeActiveChanged(bool active);
 
 private:
+    enum class Authority
+    {
+        Unknown,
+        Logind,
+        ScreenSavers
+    };
+
     void findSessionById();
     void findSessionByPid();
     void findSessionOfUser();
@@ -63,6 +78,7 @@ private:
     void readLockedHint();
     void checkScreenSavers();
     void noSession(const QString& why);
+    void onScreenSaverActiveChanged(bool active, LockReporter reporter);
     void report(SessionReportMerger::Kind kind, LockReporter reporter);
     /// Calls a logind manager method; `done` gets the reply, error or not.
     void callManager(const QString& method, const QVariantList& arguments,
@@ -76,6 +92,7 @@ private:
     const Clock& m_clock;
     SessionReportMerger m_merger;
     QString m_sessionPath;
+    Authority m_authority = Authority::Unknown;
 };
 
 } // namespace pondra

@@ -15,4 +15,8 @@ public:
     virtual void open(const QUrl& url) = 0;
 };
 
+/// Whether `url` is a web page that may be handed to the browser: http or
+/// https with a host. Links that others choose (peers, feeds) pass this first.
+bool isWebLink(const QUrl& url);
+
 } // namespace pondra

@@ -5,6 +5,22 @@
 
 namespace pondra {
 
+namespace {
+/// The size a frame had on the wire: its UTF-8 length for text.
+qint64 wireSize(const WebSocketReceiveResult& frame)
+{
+    if (frame.kind != WebSocketReceiveResult::Kind::Text)
+        return frame.data.size();
+    qint64 bytes = 0;
+    for (const QChar c : frame.text) {
+        const char16_t unit = c.unicode();
+        // A surrogate pair is four bytes, two for each half.
+        bytes += unit < 0x80 ? 1 : unit < 0x800 ? 2 : QChar::isSurrogate(unit) ? 2 : 3;
+    }
+    return bytes;
+}
+} // namespace
+
 QtWebSocketConnection::QtWebSocketConnection(QUrl url, Scheduler& scheduler)
     : m_url(std::move(url)), m_scheduler(scheduler)
 {
@@ -47,13 +63,15 @@ void QtWebSocketConnection::open()
     if (m_state != State::Idle)
         return;
     const QString scheme = m_url.scheme();
-    if (!m_url.isValid() || m_url.host().isEmpty() || (scheme != QLatin1String("ws") && scheme != QLatin1String("wss"))) {
+    if (!m_url.isValid() || m_url.host().isEmpty() ||
+        (scheme != QLatin1String("ws") && scheme != QLatin1String("wss"))) {
         fail(QStringLiteral("Invalid WebSocket address"));
         return;
     }
     m_state = State::Opening;
-    m_handshakeTimer = m_scheduler.after(handshakeDeadline, this,
-                                         [this] { fail(QStringLiteral("The WebSocket opening handshake timed out")); });
+    m_handshakeTimer = m_scheduler.after(handshakeDeadline, this, [this] {
+        fail(QStringLiteral("The WebSocket opening handshake timed out"));
+    });
     m_socket->open(m_url);
 }
 
@@ -86,11 +104,17 @@ void QtWebSocketConnection::sendText(const QString& text, Completion done)
         const qint64 written = m_socket->sendTextMessage(text);
         const std::optional<QString> error =
             written > 0 || text.isEmpty() ? std::nullopt : std::optional<QString>(m_socket->errorString());
-        later([done = std::move(done), error] { if (done) done(error); });
+        later([done = std::move(done), error] {
+            if (done)
+                done(error);
+        });
         return;
     }
     case State::Ended:
-        later([done = std::move(done), error = m_endError] { if (done) done(error); });
+        later([done = std::move(done), error = m_endError] {
+            if (done)
+                done(error);
+        });
         return;
     }
 }
@@ -162,7 +186,18 @@ void QtWebSocketConnection::onFrame(WebSocketReceiveResult frame)
 {
     if (m_state == State::Ended)
         return;
-    m_frames.push_back(std::move(frame));
+    const qint64 size = wireSize(frame);
+    if (m_waitingBytes + size > maxWaitingWebSocketBytes) {
+        // Refused like a message over the size cap: the connection ends with
+        // "too big", and the frames already waiting are still handed out.
+        fail(QStringLiteral("More than %1 MiB of WebSocket messages waiting to be received")
+                 .arg(maxWaitingWebSocketBytes / (1024 * 1024)));
+        if (m_socket)
+            m_socket->close(QWebSocketProtocol::CloseCodeTooMuchData);
+        return;
+    }
+    m_waitingBytes += size;
+    m_frames.push_back({std::move(frame), size});
     deliverFrames();
 }
 
@@ -186,7 +221,10 @@ void QtWebSocketConnection::failHeldSends()
 {
     auto held = std::exchange(m_heldSends, {});
     for (auto& [text, done] : held)
-        later([done = std::move(done), error = m_endError] { if (done) done(error); });
+        later([done = std::move(done), error = m_endError] {
+            if (done)
+                done(error);
+        });
 }
 
 void QtWebSocketConnection::deliverFrames()
@@ -195,7 +233,8 @@ void QtWebSocketConnection::deliverFrames()
         return;
     // Frames that arrived before a failure are still handed out first.
     if (!m_frames.empty()) {
-        auto frame = std::move(m_frames.front());
+        WebSocketReceiveResult frame = std::move(m_frames.front().frame);
+        m_waitingBytes -= m_frames.front().wireBytes;
         m_frames.pop_front();
         later([done = std::exchange(m_pendingReceive, {}), frame = std::move(frame)] { done(frame); });
     } else if (m_state == State::Ended) {

@@ -16,6 +16,9 @@ namespace pondra {
 /// The largest incoming message and frame we accept: a "users" message of
 /// about 600 teammates with their photos. A larger one ends the connection.
 inline constexpr qint64 maxIncomingWebSocketBytes = 16 * 1024 * 1024;
+/// The most that may wait to be received (as UTF-8 for text): a peer that
+/// sends faster than we read ends the connection instead of filling memory.
+inline constexpr qint64 maxWaitingWebSocketBytes = 2 * maxIncomingWebSocketBytes;
 
 /// WebSocketConnection over QWebSocket.
 class QtWebSocketConnection final : public QObject,
@@ -37,7 +40,13 @@ public:
     void sendPing(Completion pongReceived) override;
 
 private:
-    enum class State { Idle, Opening, Open, Ended };
+    enum class State
+    {
+        Idle,
+        Opening,
+        Open,
+        Ended
+    };
 
     void onConnected();
     void onDisconnected();
@@ -57,7 +66,13 @@ private:
     State m_state = State::Idle;
     QString m_endError;
     ReceiveCompletion m_pendingReceive;
-    std::deque<WebSocketReceiveResult> m_frames;
+    struct WaitingFrame
+    {
+        WebSocketReceiveResult frame;
+        qint64 wireBytes = 0;
+    };
+    std::deque<WaitingFrame> m_frames;
+    qint64 m_waitingBytes = 0;
     std::vector<std::pair<QString, Completion>> m_heldSends;
     Completion m_pendingPong;
     bool m_pingHeld = false;

@@ -3,6 +3,8 @@
 #include "platform/core/SettingsStore.h"
 #include "platform/http/ApiToken.h"
 
+#include "LogRecorder.h"
+
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +29,7 @@ class TestAppSettings : public QObject
     QString m_path;
     VirtualScheduler m_clock{QDateTime(QDate(2026, 5, 4), QTime(9, 30), Qt::UTC)};
     QStringList m_events;
+    std::optional<test::LogRecorder> m_log;
 
     SettingsEffects recordingEffects()
     {
@@ -55,6 +58,13 @@ private Q_SLOTS:
         m_path = m_dir.filePath(QStringLiteral("Pondra.conf"));
         QFile::remove(m_path);
         m_events.clear();
+        m_log.emplace();
+    }
+    void cleanup()
+    {
+        // The "[Token Init]" lines show prefixes and lengths, never a whole token.
+        m_log->expectNoLineContains({AppSettings::defaultApiToken(), QStringLiteral("abcdefghijklmnop")});
+        m_log.reset();
     }
 
     void freshStartUsesDefaultsAndSavesOnlyANewUserId()

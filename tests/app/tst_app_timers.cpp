@@ -4,6 +4,8 @@
 #include "platform/core/SettingsStore.h"
 #include "platform/notify/FakeNotifier.h"
 
+#include "LogRecorder.h"
+
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -272,6 +274,33 @@ private Q_SLOTS:
         QCOMPARE(localMoment(QDate(2026, 10, 25), QTime(3, 0), zone), utc(2026, 10, 25, 0, 0));
         QCOMPARE(localMoment(QDate(2026, 3, 29), QTime(3, 0), zone), utc(2026, 3, 29, 1, 0));
         QCOMPARE(statusCutoff(utc(2026, 10, 25, 0, 30), zone), utc(2026, 10, 25, 0, 0));
+    }
+
+    void unknownSystemZoneCountsAsUtc()
+    {
+        const QByteArray saved = qgetenv("TZ");
+        const bool hadZone = qEnvironmentVariableIsSet("TZ");
+        const auto restore = qScopeGuard([&] {
+            if (hadZone)
+                qputenv("TZ", saved);
+            else
+                qunsetenv("TZ");
+        });
+        test::LogRecorder log;
+        RealScheduler& real = RealScheduler::instance();
+
+        qputenv("TZ", "Nowhere/Atlantis");
+        for (int check = 0; check < 3; ++check) {
+            QCOMPARE(real.timeZone(), QTimeZone::utc());
+            // The clearing still has its 03:00, as UTC.
+            QCOMPARE(statusCutoff(utc(2026, 6, 2, 9, 0), real.timeZone()), utc(2026, 6, 2, 3, 0));
+        }
+        QCOMPARE(log.take(), QStringList{QStringLiteral("error: Unknown system time zone \"Nowhere/Atlantis\", using UTC")});
+
+        qputenv("TZ", "Asia/Tokyo");
+        QCOMPARE(real.timeZone(), QTimeZone("Asia/Tokyo"));
+        QCOMPARE(statusCutoff(utc(2026, 6, 2, 9, 0), real.timeZone()), utc(2026, 6, 1, 18, 0));
+        QVERIFY(log.take().isEmpty());
     }
 };
 

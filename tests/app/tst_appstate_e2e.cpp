@@ -12,6 +12,7 @@
 #include "platform/sound/FakeSoundPlayer.h"
 #include "platform/urlopener/FakeUrlOpener.h"
 
+#include "LogRecorder.h"
 #include "TeamServerProcess.h"
 #include "TestEnvironment.h"
 
@@ -38,7 +39,17 @@ class TestAppStateEndToEnd final : public QObject
 {
     Q_OBJECT
 
+    // Every line of the run; none may hold the token.
+    std::optional<test::LogRecorder> m_log;
+
 private Q_SLOTS:
+    void init() { m_log.emplace(); }
+    void cleanup()
+    {
+        m_log->expectNoLineContains({test::TeamServerProcess::defaultToken()});
+        m_log.reset();
+    }
+
     void serverFollowsTheFakesAndTeammatesComeBack();
 };
 

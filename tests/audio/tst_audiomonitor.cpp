@@ -154,7 +154,7 @@ private Q_SLOTS:
         VirtualScheduler scheduler;
         AudioMonitor monitor(fake, scheduler);
         scheduler.advance(3s);
-        QCOMPARE(log.takeLines(), QStringList{QStringLiteral("Device changed - Name: 'Speakers', Type: 'Built-in'")});
+        QCOMPARE(log.take(), QStringList{QStringLiteral("debug: Device changed - Name: 'Speakers', Type: 'Built-in'")});
 
         AudioOutputState headset = speakers();
         headset.name = QStringLiteral("Headset");
@@ -162,18 +162,18 @@ private Q_SLOTS:
         fake->setOutput(headset);
         scheduler.advance(3s);
         QCOMPARE(monitor.outputDeviceType.get(), QStringLiteral("Bluetooth"));
-        QCOMPARE(log.takeLines(), QStringList{QStringLiteral("Device changed - Name: 'Headset', Type: 'Bluetooth'")});
+        QCOMPARE(log.take(), QStringList{QStringLiteral("debug: Device changed - Name: 'Headset', Type: 'Bluetooth'")});
 
         // A change of the type alone is a change too; volume and state are not.
         headset.transportType = QStringLiteral("Bluetooth LE");
         headset.volume = 0.2f;
         fake->setOutput(headset);
         scheduler.advance(3s);
-        QCOMPARE(log.takeLines(), QStringList{QStringLiteral("Device changed - Name: 'Headset', Type: 'Bluetooth LE'")});
+        QCOMPARE(log.take(), QStringList{QStringLiteral("debug: Device changed - Name: 'Headset', Type: 'Bluetooth LE'")});
         headset.isRunning = false;
         fake->setOutput(headset);
         scheduler.advance(3s);
-        QCOMPARE(log.takeLines(), QStringList{});
+        QCOMPARE(log.take(), QStringList{});
     }
 
     void releasedMonitorLeavesNoTick()

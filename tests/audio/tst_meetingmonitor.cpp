@@ -156,28 +156,28 @@ private Q_SLOTS:
         VirtualScheduler scheduler;
         MeetingMonitor monitor(fake, scheduler);
         scheduler.advance(6s);
-        QCOMPARE(log.takeLines(), QStringList{}); // not in a meeting at start: no change
+        QCOMPARE(log.take(), QStringList{}); // not in a meeting at start: no change
 
         fake->evidence.isMicInUse = true;
         scheduler.advance(6s);
-        QCOMPARE(log.takeLines(),
-                 QStringList{"Meeting status changed: inMeeting=true, app=Zoom, camera=false, mic=true"});
+        QCOMPARE(log.take(),
+                 QStringList{"info: Meeting status changed: inMeeting=true, app=Zoom, camera=false, mic=true"});
 
         // Only the evidence changes, not the verdict: no line.
         fake->evidence.isCameraInUse = true;
         scheduler.advance(2s);
         QCOMPARE(monitor.isCameraInUse.get(), true);
-        QCOMPARE(log.takeLines(), QStringList{});
+        QCOMPARE(log.take(), QStringList{});
 
         // Zoom quits, the browser stays: only the name changes.
         fake->evidence.runningApplications.erase(fake->evidence.runningApplications.begin());
         scheduler.advance(2s);
-        QCOMPARE(log.takeLines(),
-                 QStringList{"Meeting status changed: inMeeting=true, app=Video Call, camera=true, mic=true"});
+        QCOMPARE(log.take(),
+                 QStringList{"info: Meeting status changed: inMeeting=true, app=Video Call, camera=true, mic=true"});
 
         fake->evidence.isCameraInUse = fake->evidence.isMicInUse = false;
         scheduler.advance(4s);
-        QCOMPARE(log.takeLines(), QStringList{"Meeting status changed: inMeeting=false, app=, camera=false, mic=false"});
+        QCOMPARE(log.take(), QStringList{"info: Meeting status changed: inMeeting=false, app=, camera=false, mic=false"});
     }
 
     void slowLookIsNeverDoubledAndLateResultAfterReleaseIsIgnored()

@@ -205,6 +205,77 @@ private Q_SLOTS:
         QCOMPARE(sig.collectNow().isCameraInUse, inUse);
     }
 
+    void cameraSeenLater_data()
+    {
+        // After two looks that found the camera free, process 20 comes to
+        // hold /dev/video0 in a way the node's watch alone does not show.
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("inUse");
+        QTest::newRow("the pid is reused by a holder") << "pid reused" << true;
+        QTest::newRow("the node is made again, the old one still open") << "node made again" << true;
+        QTest::newRow("a descriptor arrives over a socket") << "descriptor" << false;
+        QTest::newRow("a descriptor arrives over a socket, 30 s on") << "descriptor, 30 s" << true;
+        QTest::newRow("a descriptor arrives over a socket, no inotify") << "descriptor, no inotify" << true;
+        // The node could not be asked at first sight (udev had not yet
+        // granted access): it is asked again at its next open, or 30 s on.
+        QTest::newRow("a failed check, then the node is opened") << "failed check, opened" << true;
+        QTest::newRow("a failed check, 30 s on") << "failed check, 30 s" << true;
+        QTest::newRow("a failed check, 29 s on") << "failed check, 29 s" << false;
+    }
+
+    void cameraSeenLater()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, inUse);
+        QTemporaryDir dev;
+        const auto node = [&](const QString& name) { return dev.path() + QLatin1Char('/') + name; };
+        for (const QString& name : QStringList{"null", "video0", "video1", "video2"}) {
+            QFile file(node(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        // Someone holds the first video0 open all along (so removing it sends no event).
+        QFile firstNode(node(QStringLiteral("video0")));
+        QVERIFY(firstNode.open(QIODevice::ReadOnly));
+        test::FakeProcTree proc;
+        QVERIFY(proc.add(test::FakeProcTree::Process(10).withExe("/usr/bin/bash").withFds(QStringList{"/dev/pts/0"})));
+        QVERIFY(proc.add(test::FakeProcTree::Process(20).withExe("/usr/bin/cheese").withFds(QStringList{"/dev/null"})));
+        qint64 now = 0;
+        bool checkFails = change.startsWith(QLatin1String("failed check"));
+        LinuxMeetingSignals sig(
+            std::make_shared<FakeAudioDeviceSource>(), proc.root(),
+            [&](const QByteArray& path) -> std::optional<bool> {
+                if (checkFails && path.endsWith("/video0"))
+                    return std::nullopt;
+                return path.endsWith("/video0") || path.endsWith("/video2");
+            },
+            std::make_shared<FakeWindows>(), QFile::encodeName(dev.path()), [&] { return now; },
+            !change.endsWith(QLatin1String("no inotify")));
+        QVERIFY(!sig.collectNow().isCameraInUse);
+        QVERIFY(!sig.collectNow().isCameraInUse);
+        checkFails = false;
+
+        const auto holdVideo0 = [&] { return symlink("/dev/video0", proc.root() + "/20/fd/7") == 0; };
+        if (change == QLatin1String("pid reused")) {
+            QVERIFY(QDir(QFile::decodeName(proc.root() + "/20")).removeRecursively());
+            QTest::qWait(10);
+            QVERIFY(proc.add(test::FakeProcTree::Process(20).withExe("/usr/bin/zoom").withFds(QStringList{"/dev/video0"})));
+        } else if (change == QLatin1String("node made again")) {
+            QVERIFY(QFile::remove(node(QStringLiteral("video0"))));
+            QFile again(node(QStringLiteral("video0")));
+            QVERIFY(again.open(QIODevice::WriteOnly));
+            QVERIFY(holdVideo0());
+        } else {
+            QVERIFY(holdVideo0());
+        }
+        if (change == QLatin1String("failed check, opened"))
+            QVERIFY(QFile(node(QStringLiteral("video0"))).open(QIODevice::ReadOnly));
+        if (change.endsWith(QLatin1String("30 s")))
+            now += 30'000;
+        if (change.endsWith(QLatin1String("29 s")))
+            now += 29'000;
+        QCOMPARE(sig.collectNow().isCameraInUse, inUse);
+    }
+
     void microphoneInUse_data()
     {
         QTest::addColumn<bool>("hasInput");

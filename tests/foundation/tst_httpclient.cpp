@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+Q_DECLARE_METATYPE(pondra::test::HttpResponseSpec::Ending)
+
 using namespace pondra;
 using test::HttpResponseSpec;
 using test::MiniHttpServer;
@@ -106,6 +108,73 @@ private Q_SLOTS:
         QVERIFY(!reply->status);
     }
 
+    void brokenTransferIsATransportFailure_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<HttpResponseSpec::Ending>("ending");
+        // A cut-off 200 is no success, and a list cut short is no list.
+        QTest::newRow("200 cut off") << 200 << HttpResponseSpec::Ending::CutAfterHalfTheBody;
+        QTest::newRow("401 cut off") << 401 << HttpResponseSpec::Ending::CutAfterHalfTheBody;
+        QTest::newRow("500 cut off") << 500 << HttpResponseSpec::Ending::CutAfterHalfTheBody;
+        QTest::newRow("200, then silence until the time-out") << 200 << HttpResponseSpec::Ending::StallAfterHead;
+    }
+    void brokenTransferIsATransportFailure()
+    {
+        QFETCH(int, status);
+        QFETCH(HttpResponseSpec::Ending, ending);
+        MiniHttpServer server;
+        QVERIFY(server.listen());
+        server.setHandler([&](const test::HttpRequestHead&) {
+            return HttpResponseSpec{status, R"(["Blue","Red","Green","Yellow"])", {}, false, ending};
+        });
+        QtHttpClient client(QtHttpClient::Options{500, 5, 1024});
+        QObject context;
+        const auto reply = await([&](auto done) { client.get(server.url("/pondra/teams"), {}, &context, done); });
+        QVERIFY(reply);
+        QCOMPARE(reply->status, std::nullopt);
+        QVERIFY(!reply->errorText.isEmpty());
+    }
+
+    void redirectsNeverLoseSecurity_data()
+    {
+        QTest::addColumn<bool>("fromTls");
+        QTest::addColumn<bool>("toTls");
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("https to http refused") << true << false << false;
+        QTest::newRow("https to https") << true << true << true;
+        QTest::newRow("http to https") << false << true << true;
+    }
+    void redirectsNeverLoseSecurity()
+    {
+        QFETCH(bool, fromTls);
+        QFETCH(bool, toTls);
+        QFETCH(bool, followed);
+        static const std::optional<test::TestCertificate> certificate = test::TestCertificate::make();
+        QVERIFY2(certificate, "the openssl tool made no certificate");
+        certificate->trustInThisProcess();
+        MiniHttpServer from, to;
+        QVERIFY(fromTls ? from.listenTls(*certificate) : from.listen());
+        QVERIFY(toTls ? to.listenTls(*certificate) : to.listen());
+        from.setHandler([&](const test::HttpRequestHead&) {
+            return HttpResponseSpec{307, {}, {{"Location", to.url(QStringLiteral("/pondra/update")).toEncoded()}}};
+        });
+        to.setHandler([](const test::HttpRequestHead&) { return HttpResponseSpec{200, "done"}; });
+        QtHttpClient client;
+        QObject context;
+        const auto reply = await([&](auto done) {
+            client.postJson(from.url(QStringLiteral("/pondra/update")), R"({"email":"ana@example.org"})", "tok",
+                            &context, done);
+        });
+        QVERIFY(reply);
+        QCOMPARE(from.requests().size(), 1);
+        QCOMPARE(reply->status.has_value(), followed);
+        QCOMPARE(to.requests().size(), followed ? 1 : 0);
+        if (followed)
+            QCOMPARE(reply->body, QByteArray("done"));
+        else
+            QCOMPARE(reply->errorText, QStringLiteral("Refused redirect from https to http"));
+    }
+
     void followsRedirects_data()
     {
         QTest::addColumn<int>("hops");
@@ -170,6 +239,25 @@ private Q_SLOTS:
         QFETCH(QString, to);
         QFETCH(bool, carries);
         QCOMPARE(QtHttpClient::mayCarryAuthorization(QUrl(from), QUrl(to)), carries);
+    }
+
+    void redirectsNeverLeaveHttps_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("follows");
+        QTest::newRow("https to https") << "https://h/a" << "https://other/b" << true;
+        QTest::newRow("http to https") << "http://h/a" << "https://h/b" << true;
+        QTest::newRow("http to http") << "http://h/a" << "http://other/b" << true;
+        QTest::newRow("https to http") << "https://h/a" << "http://h/b" << false;
+        QTest::newRow("https to ws") << "https://h/a" << "ws://h/b" << false;
+    }
+    void redirectsNeverLeaveHttps()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(bool, follows);
+        QCOMPARE(QtHttpClient::mayFollowRedirect(QUrl(from), QUrl(to)), follows);
     }
 
     void noCallbackAfterContextDies()

@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace pondra;
 
 namespace {
@@ -26,11 +28,38 @@ QByteArray encodeImage(const QImage& image, const char* format)
     return bytes;
 }
 
-QImage sample(int w, int h)
+QImage sample(int w, int h, QImage::Format format = QImage::Format_RGB32)
 {
-    QImage image(w, h, QImage::Format_RGB32);
+    QImage image(w, h, format);
     image.fill(Qt::darkCyan);
     return image;
+}
+
+QString base64(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+/// A small JPEG padded with comment segments to exactly `textLength`
+/// characters of base64 (a multiple of 4, so there is no padding).
+QString paddedJpegText(qsizetype textLength)
+{
+    const QByteArray jpeg = encodeImage(sample(32, 24), "JPEG");
+    qsizetype filler = textLength / 4 * 3 - jpeg.size();
+    QByteArray segments;
+    while (filler > 0) {
+        // A segment is its marker, a two-byte length and the data.
+        qsizetype size = std::min<qsizetype>(filler, 65537);
+        if (filler - size > 0 && filler - size < 4)
+            size -= 4;
+        const qsizetype length = size - 2;
+        segments += QByteArray::fromHex("fffe");
+        segments += char(length >> 8);
+        segments += char(length & 0xff);
+        segments += QByteArray(length - 2, 'x');
+        filler -= size;
+    }
+    return base64(jpeg.left(2) + segments + jpeg.mid(2));
 }
 } // namespace
 
@@ -122,7 +151,11 @@ private Q_SLOTS:
             << QString::fromLatin1(encodeImage(sample(4097, 2), "PNG").toBase64()) << false;
         QTest::newRow("4096 pixels") << QString::fromLatin1(encodeImage(sample(4096, 2), "PNG").toBase64())
                                      << true;
-        QTest::newRow("text over 2 MiB") << QString(QString(maxPhotoTextLength + 4, u'A')) << false;
+        QTest::newRow("over 4096 pixels, a JPEG")
+            << QString::fromLatin1(encodeImage(sample(4097, 2), "JPEG").toBase64()) << false;
+        // A real photo: without the cap it would decode.
+        QTest::newRow("text of 2 MiB") << paddedJpegText(maxPhotoTextLength) << true;
+        QTest::newRow("text over 2 MiB") << paddedJpegText(maxPhotoTextLength + 4) << false;
     }
     void photoChecks()
     {
@@ -135,6 +168,69 @@ private Q_SLOTS:
         QCOMPARE(user.photo, std::optional<QString>(photo)); // the record stays intact
         user.photo.reset();
         QVERIFY(!user.decodedPhoto());
+    }
+
+    void photoSizes_data()
+    {
+        QTest::addColumn<QString>("photo");
+        QTest::addColumn<QSize>("decoded"); // invalid: refused
+        const auto png = [](int w, int h, QImage::Format format) {
+            return base64(encodeImage(sample(w, h, format), "PNG"));
+        };
+        const auto jpeg = [](int w, int h, QImage::Format format = QImage::Format_RGB32) {
+            return base64(encodeImage(sample(w, h, format), "JPEG"));
+        };
+        // 16 MiB when decoded whole, at four bytes a pixel or eight for 16 bits.
+        QTest::newRow("PNG at the limit") << png(2048, 2048, QImage::Format_ARGB32) << QSize(320, 320);
+        QTest::newRow("PNG over the limit") << png(2049, 2048, QImage::Format_ARGB32) << QSize();
+        QTest::newRow("16-bit PNG at the limit") << png(1448, 1448, QImage::Format_RGBA64) << QSize(320, 320);
+        QTest::newRow("16-bit PNG over the limit") << png(1449, 1448, QImage::Format_RGBA64) << QSize();
+        QTest::newRow("JPEG at the limit") << jpeg(2048, 2048) << QSize(320, 320);
+        QTest::newRow("JPEG over the limit") << jpeg(2048, 2049) << QSize();
+        QTest::newRow("grey JPEG counts as 32-bit") << jpeg(4096, 4096, QImage::Format_Grayscale8) << QSize();
+        QTest::newRow("wide JPEG") << jpeg(2000, 1500) << QSize(320, 240);
+        QTest::newRow("tall PNG") << png(250, 1000, QImage::Format_RGB32) << QSize(80, 320);
+        QTest::newRow("our own size") << jpeg(320, 240) << QSize(320, 240);
+        QTest::newRow("small, not enlarged") << png(64, 48, QImage::Format_ARGB32) << QSize(64, 48);
+        QTest::newRow("a line") << png(4096, 2, QImage::Format_RGB32) << QSize(320, 1);
+    }
+    void photoSizes()
+    {
+        QFETCH(QString, photo);
+        QFETCH(QSize, decoded);
+        clearPhotoCache();
+        const std::optional<QImage> image = decodePhotoText(photo);
+        QCOMPARE(image.has_value(), decoded.isValid());
+        if (!image)
+            return;
+        QCOMPARE(image->size(), decoded);
+        QVERIFY2(image->format() == QImage::Format_RGB32 ||
+                     image->format() == QImage::Format_ARGB32_Premultiplied,
+                 qPrintable(QString::number(image->format())));
+        QCOMPARE(image->pixelColor(image->width() / 2, image->height() / 2).rgb() & 0xf0f0f0,
+                 QColor(Qt::darkCyan).rgb() & 0xf0f0f0);
+    }
+
+    void manyLargePhotosStayCached()
+    {
+        // 200 teammates who send 1024×768 photos: each is cached at 320×240,
+        // so drawing the team again decodes none of them.
+        clearPhotoCache();
+        QStringList texts;
+        for (int i = 0; i < 200; ++i) {
+            QImage image(1024, 768, QImage::Format_RGB32);
+            image.fill(qRgb(i, 255 - i, (i * 7) % 256));
+            texts << base64(encodeImage(image, "JPEG"));
+        }
+        QList<qint64> keys;
+        for (const QString& text : texts) {
+            const std::optional<QImage> image = decodePhotoText(text);
+            QVERIFY(image);
+            QCOMPARE(image->size(), QSize(320, 240));
+            keys << image->cacheKey();
+        }
+        for (int i = 0; i < texts.size(); ++i)
+            QCOMPARE(decodePhotoText(texts[i])->cacheKey(), keys[i]);
     }
 
     void photoCacheReturnsTheSameImage()

@@ -1,3 +1,4 @@
+#include "LogRecorder.h"
 #include "TestProcesses.h"
 #include "platform/idle/DBusIdleSource.h"
 
@@ -5,19 +6,18 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace pondra;
 
 namespace {
-// Counts (and swallows) the "unavailable" lines, to show each is logged once.
-int unavailableLines = 0;
-QtMessageHandler previousHandler = nullptr;
-void countUnavailable(QtMsgType type, const QMessageLogContext& context, const QString& message)
+/// The "unavailable" lines among the recorded ones, to show each is logged once.
+qsizetype unavailableLines(const test::LogRecorder& log)
 {
-    if (message.startsWith(QLatin1String("Idle time unavailable from the desktop: "))) {
-        ++unavailableLines;
-        return;
-    }
-    previousHandler(type, context, message);
+    const QStringList lines = log.texts(QtInfoMsg);
+    return std::count_if(lines.begin(), lines.end(), [](const QString& line) {
+        return line.startsWith(QLatin1String("Idle time unavailable from the desktop: "));
+    });
 }
 } // namespace
 
@@ -40,9 +40,6 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { previousHandler = qInstallMessageHandler(countUnavailable); }
-    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
-
     void readsTheServiceInSeconds_data()
     {
         QTest::addColumn<QString>("parameters");
@@ -92,25 +89,25 @@ private Q_SLOTS:
              QStringLiteral("raise dbus.exceptions.DBusException('broken', name='org.example.Broken')")});
         QCOMPARE(bus.connection().call(broken).type(), QDBusMessage::ReplyMessage);
 
-        const int before = unavailableLines;
+        test::LogRecorder log("org.pondra.Pondra.App");
         for (int i = 0; i < 20; ++i) {
             QCOMPARE(source.latestIdleSeconds(), std::optional<double>(3.0));
             QTest::qWait(20);
         }
-        QCOMPARE(unavailableLines - before, 1);
+        QCOMPARE(unavailableLines(log), 1);
     }
 
     void noServiceGivesNoReading()
     {
         test::PrivateBus bus;
         QVERIFY(bus.start());
-        const int before = unavailableLines;
+        test::LogRecorder log("org.pondra.Pondra.App");
         DBusIdleSource source(bus.connection());
         for (int i = 0; i < 10; ++i) {
             QVERIFY(!source.latestIdleSeconds());
             QTest::qWait(20);
         }
-        QCOMPARE(unavailableLines - before, 1);
+        QCOMPARE(unavailableLines(log), 1);
     }
 
     void waylandIsRecognised_data()

@@ -1,6 +1,4 @@
-#include "platform/core/Scheduler.h"
-#include "platform/idle/FakeIdleSource.h"
-#include "sensing/IdleMonitor.h"
+#include "IdleMonitorRig.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -15,19 +13,7 @@ class TestIdleMonitor : public QObject
 {
     Q_OBJECT
 private:
-    struct Setup
-    {
-        VirtualScheduler scheduler;
-        FakeIdleSource* source = nullptr;
-        std::unique_ptr<IdleMonitor> monitor;
-
-        Setup()
-        {
-            auto fake = std::make_unique<FakeIdleSource>();
-            source = fake.get();
-            monitor = std::make_unique<IdleMonitor>(std::move(fake), scheduler);
-        }
-    };
+    using Setup = test::IdleMonitorRig;
 
 private Q_SLOTS:
     void firstReadingComesOneSecondAfterConstruction()

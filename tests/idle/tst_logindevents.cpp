@@ -206,33 +206,80 @@ private Q_SLOTS:
         QCOMPARE(d.published, (QList<bool>{true, false}));
     }
 
-    void lockAndUnlockThroughSessionSignalsAndScreensavers()
+    void lockAndUnlockThroughSessionSignals()
     {
         Desktop d;
         const QString path = d.startWatchingSession();
         QVERIFY(!path.isEmpty());
+        QVERIFY(!d.events->screenSaversDecide());
 
         d.sessionSignal(path, QStringLiteral("Lock"));
         QVERIFY(d.waitFor([&] { return d.locks == 1; }));
         d.sessionSignal(path, QStringLiteral("Unlock"));
         QVERIFY(d.waitFor([&] { return d.published.size() == 2; }));
-        d.scheduler.advance(2s);
+        QCOMPARE(d.published, (QList<bool>{true, false}));
+    }
+
+    void blankScreenIsNoLock_data()
+    {
+        QTest::addColumn<QString>("screensaver");
+        QTest::addColumn<bool>("locksLater");
+        QTest::newRow("GNOME blanks, no lock") << gnome << false;
+        QTest::newRow("freedesktop blanks, no lock") << freedesktop << false;
+        // The lock comes after a 3 s lock delay: one lock, not two.
+        QTest::newRow("GNOME blanks, locks 3 s later") << gnome << true;
+        QTest::newRow("freedesktop blanks, locks 3 s later") << freedesktop << true;
+    }
+    void blankScreenIsNoLock()
+    {
+        QFETCH(QString, screensaver);
+        QFETCH(bool, locksLater);
+        Desktop d;
+        const QString path = d.startWatchingSession();
+        QVERIFY(!path.isEmpty());
+
+        d.activeChanged(screensaver, true);
+        QTest::qWait(200);
+        d.scheduler.advance(3s);
+        QCOMPARE(d.locks, 0);
+        QCOMPARE(d.observer->isScreenLocked.get(), false);
+        if (locksLater) {
+            d.setLockedHint(path, true);
+            QVERIFY(d.waitFor([&] { return d.locks == 1; }));
+        }
+        d.activeChanged(screensaver, false);
+        if (locksLater)
+            d.setLockedHint(path, false);
+        QTest::qWait(200);
+        d.scheduler.runPending();
+        QCOMPARE(d.locks, locksLater ? 1 : 0);
+        QCOMPARE(d.published, locksLater ? (QList<bool>{true, false}) : QList<bool>{});
+    }
+
+    void screensaversDecideWithoutALogindSession()
+    {
+        Desktop d;
+        QVERIFY(d.start());
+        d.observe({QStringLiteral("c9"), 1, uid}); // logind knows no such session
+        QVERIFY(d.waitFor([&] { return d.events->screenSaversDecide(); }));
+
         d.activeChanged(gnome, true);
-        QVERIFY(d.waitFor([&] { return d.locks == 2; }));
+        QVERIFY(d.waitFor([&] { return d.locks == 1; }));
         d.activeChanged(gnome, false);
-        QVERIFY(d.waitFor([&] { return d.published.size() == 4; }));
+        QVERIFY(d.waitFor([&] { return d.published.size() == 2; }));
         d.scheduler.advance(2s);
         d.activeChanged(freedesktop, true);
-        QVERIFY(d.waitFor([&] { return d.locks == 3; }));
-        QCOMPARE(d.published, (QList<bool>{true, false, true, false, true}));
+        QVERIFY(d.waitFor([&] { return d.locks == 2; }));
+        QCOMPARE(d.published, (QList<bool>{true, false, true}));
     }
 
     void twoLocksFromOneSourceCountTwice()
     {
         Desktop d;
-        QVERIFY(!d.startWatchingSession().isEmpty());
-        d.activeChanged(freedesktop, true);
-        d.activeChanged(freedesktop, true);
+        const QString path = d.startWatchingSession();
+        QVERIFY(!path.isEmpty());
+        d.sessionSignal(path, QStringLiteral("Lock"));
+        d.sessionSignal(path, QStringLiteral("Lock"));
         QVERIFY(d.waitFor([&] { return d.locks == 2; }));
         QCOMPARE(d.published, (QList<bool>{true, true}));
     }
@@ -245,15 +292,15 @@ private Q_SLOTS:
 
         d.setLockedHint(path, true);
         QVERIFY(d.waitFor([&] { return d.locks == 1; }));
-        d.activeChanged(freedesktop, true);  // the same lock, on the other bus
-        d.activeChanged(freedesktop, false); // then an unlock from the same service
+        d.sessionSignal(path, QStringLiteral("Lock")); // the same lock, as a signal
+        d.setLockedHint(path, false);                  // then an unlock
         QVERIFY(d.waitFor([&] { return !d.observer->isScreenLocked.get(); }));
         QCOMPARE(d.locks, 1);
         QCOMPARE(d.published, (QList<bool>{true, false}));
 
         // A second later another service's report is a new event.
         d.scheduler.advance(1s);
-        d.setLockedHint(path, false);
+        d.sessionSignal(path, QStringLiteral("Unlock"));
         QVERIFY(d.waitFor([&] { return d.published.size() == 3; }));
     }
 

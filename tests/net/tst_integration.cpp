@@ -1,5 +1,6 @@
 // NetworkClient against the local team server on loopback (real sockets,
 // virtual time for the client's delays and the socket's deadlines).
+#include "LogRecorder.h"
 #include "TeamServerProcess.h"
 
 #include "net/NetworkClient.h"
@@ -80,7 +81,20 @@ struct Rig
 class TestNetIntegration final : public QObject
 {
     Q_OBJECT
+
+    // Every line of each test: no token may reach one, as it is or as it goes into the address.
+    std::optional<test::LogRecorder> m_log;
+
 private Q_SLOTS:
+    void init() { m_log.emplace(); }
+    void cleanup()
+    {
+        m_log->expectNoLineContains({test::TeamServerProcess::defaultToken(), QStringLiteral("not-the-token"),
+                                     QStringLiteral("a b&c=d+e/f#g"),
+                                     QStringLiteral("a%20b%26c%3Dd%2Be%2Ff%23g")});
+        m_log.reset();
+    }
+
     void requestsCarryTheTokenExactly_data()
     {
         QTest::addColumn<QString>("clientToken");

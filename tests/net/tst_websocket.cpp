@@ -8,6 +8,34 @@
 using namespace pondra;
 using namespace std::chrono_literals;
 
+namespace {
+
+/// A socket to the local team server that has joined and had the server's answer.
+struct JoinedSocket
+{
+    test::TeamServerProcess server;
+    VirtualScheduler scheduler;
+    std::shared_ptr<WebSocketConnection> socket;
+
+    bool start()
+    {
+        if (!server.start(QString()))
+            return false;
+        QUrl url = server.url(QStringLiteral("/pondra/ws"));
+        url.setScheme(QStringLiteral("ws"));
+        socket = QtWebSocketFactory(scheduler).create(url);
+        auto answer = std::make_shared<std::optional<WebSocketReceiveResult>>();
+        socket->open();
+        socket->sendText(QStringLiteral(R"({"type":"join","team":"T"})"), {});
+        socket->receive([answer](const WebSocketReceiveResult& r) { *answer = r; });
+        // The join was held until the handshake completed, and the server answered it.
+        return QTest::qWaitFor([&] { return answer->has_value(); }, 10'000) &&
+               (*answer)->kind == WebSocketReceiveResult::Kind::Text;
+    }
+};
+
+} // namespace
+
 class TestWebSocket final : public QObject
 {
     Q_OBJECT
@@ -57,20 +85,10 @@ private Q_SLOTS:
 
     void closeCompletesTheOutstandingReceiveLater()
     {
-        test::TeamServerProcess server;
-        QVERIFY(server.start(QString()));
-        VirtualScheduler scheduler;
-        QUrl url = server.url(QStringLiteral("/pondra/ws"));
-        url.setScheme(QStringLiteral("ws"));
-        auto socket = QtWebSocketFactory(scheduler).create(url);
+        JoinedSocket joined;
+        QVERIFY(joined.start());
+        auto& [server, scheduler, socket] = joined;
         std::optional<WebSocketReceiveResult> result;
-        socket->open();
-        socket->sendText(QStringLiteral(R"({"type":"join","team":"T"})"), {});
-        socket->receive([&](const WebSocketReceiveResult& r) { result = r; });
-        // The join was held until the handshake completed, and the server answered it.
-        QTRY_VERIFY(result.has_value());
-        QCOMPARE(result->kind, WebSocketReceiveResult::Kind::Text);
-        result.reset();
         socket->receive([&](const WebSocketReceiveResult& r) { result = r; });
         socket->close(1001);
         QVERIFY(!result);
@@ -79,6 +97,40 @@ private Q_SLOTS:
         QCOMPARE(result->kind, WebSocketReceiveResult::Kind::Error);
         QVERIFY(server.waitForEvent(QStringLiteral("ws-close"),
                                     [](const QJsonObject& e) { return e.value(QStringLiteral("code")).toInt() == 1001; }));
+    }
+
+    void messagesWaitingToBeReceivedAreBounded()
+    {
+        JoinedSocket joined;
+        QVERIFY(joined.start());
+        auto& [server, scheduler, socket] = joined;
+
+        // Nobody asks for the next message while three of 12 MiB arrive: the
+        // third would make 36 MiB wait, so the connection ends as "too big".
+        constexpr qint64 messageBytes = 12 * 1024 * 1024;
+        static_assert(3 * messageBytes > maxWaitingWebSocketBytes && 2 * messageBytes <= maxWaitingWebSocketBytes);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(server.command(QStringLiteral("sendFrame"),
+                                   {{QStringLiteral("text"), QStringLiteral("{}")},
+                                    {QStringLiteral("padTo"), double(messageBytes)}}));
+        }
+        QVERIFY(server.waitForEvent(QStringLiteral("ws-close"), [](const QJsonObject& e) {
+            return e.value(QStringLiteral("code")).toInt() == 1009;
+        }));
+
+        // The two that fitted are still handed out, then the failure.
+        QList<WebSocketReceiveResult> results;
+        const std::function<void(const WebSocketReceiveResult&)> next = [&](const WebSocketReceiveResult& r) {
+            results.append(r);
+            if (r.kind != WebSocketReceiveResult::Kind::Error)
+                socket->receive(next);
+        };
+        socket->receive(next);
+        QTRY_COMPARE(results.size(), 3);
+        QCOMPARE(results[0].text.size(), messageBytes);
+        QCOMPARE(results[1].text.size(), messageBytes);
+        QCOMPARE(results[2].kind, WebSocketReceiveResult::Kind::Error);
+        QCOMPARE(results[2].errorText, QStringLiteral("More than 32 MiB of WebSocket messages waiting to be received"));
     }
 };
 

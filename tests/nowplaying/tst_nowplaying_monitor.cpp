@@ -1,8 +1,9 @@
 // NowPlayingMonitor against stub helpers: /bin/sh runs small scripts that
 // print whatever line the test puts in a file, so each poll's output is known.
 
-#include "LogCapture.h"
 #include "sensing/NowPlayingMonitor.h"
+
+#include "LogRecorder.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,7 +15,7 @@ using namespace std::chrono_literals;
 using pondra::NowPlayingInfo;
 using pondra::NowPlayingMonitor;
 using pondra::VirtualScheduler;
-using pondra::test::LogCapture;
+using pondra::test::LogRecorder;
 
 namespace {
 
@@ -140,7 +141,7 @@ private Q_SLOTS:
     {
         setLine(songByBand);
         VirtualScheduler scheduler;
-        LogCapture logs(category);
+        LogRecorder logs(category);
         const QString stub = lineStub();
         NowPlayingMonitor monitor(scheduler, QStringLiteral("/bin/sh"), stub);
         QVERIFY(waitIdle(monitor));
@@ -148,8 +149,8 @@ private Q_SLOTS:
         QCOMPARE(monitor.currentArtist.get(), QStringLiteral("Band"));
         QCOMPARE(monitor.isPlaying.get(), true);
         QCOMPARE(monitor.nowPlayingText(), QStringLiteral("Band - Song"));
-        QCOMPARE(logs.texts(QtInfoMsg), QStringList({QStringLiteral("MediaRemote helper found at: ") + stub,
-                                                     QStringLiteral("Now Playing: Band - Song")}));
+        QCOMPARE(logs.take(), QStringList({QStringLiteral("info: MediaRemote helper found at: ") + stub,
+                                           QStringLiteral("info: Now Playing: Band - Song")}));
         QCOMPARE(runs(), 1);
     }
 
@@ -178,10 +179,11 @@ private Q_SLOTS:
         QTest::newRow("another track")
             << QByteArray("{\"playing\":true,\"title\":\"Tune\",\"artist\":\"Choir\",\"album\":\"\"}") << true
             << QStringLiteral("Tune") << QStringLiteral("Choir") << true << QStringLiteral("Choir - Tune")
-            << QStringList({QStringLiteral("Now Playing: Choir - Tune")});
+            << QStringList({QStringLiteral("info: Now Playing: Choir - Tune")});
         QTest::newRow("no artist")
             << QByteArray("{\"playing\":true,\"title\":\"Song\",\"artist\":\"\",\"album\":\"\"}") << true
-            << song << QString() << true << song << QStringList({QStringLiteral("Now Playing:  - Song")});
+            << song << QString() << true << song
+            << QStringList({QStringLiteral("info: Now Playing:  - Song")});
         QTest::newRow("no title")
             << QByteArray("{\"playing\":true,\"title\":\"\",\"artist\":\"Band\",\"album\":\"\"}") << true
             << QString() << band << true << QString() << QStringList();
@@ -192,7 +194,7 @@ private Q_SLOTS:
             << QByteArray(
                    "{\"playing\":false,\"title\":\"\",\"artist\":\"\",\"album\":\"\",\"error\":\"x/y\"}")
             << false << song << band << true << bandSong
-            << QStringList({QStringLiteral("Helper error: x/y")});
+            << QStringList({QStringLiteral("error: Helper error: x/y")});
         QTest::newRow("garbage") << QByteArray("\x01\x02 not json") << false << song << band << true
                                  << bandSong << QStringList();
         QTest::newRow("no output") << QByteArray() << false << song << band << true << bandSong
@@ -228,7 +230,7 @@ private Q_SLOTS:
         order.clear();
 
         setLine(line);
-        LogCapture capture(category);
+        LogRecorder capture(category);
         scheduler.advance(NowPlayingMonitor::pollInterval);
         QVERIFY(monitor.isHelperRunning());
         QVERIFY(waitIdle(monitor));
@@ -245,23 +247,19 @@ private Q_SLOTS:
         QCOMPARE(monitor.currentArtist.get(), artist);
         QCOMPARE(monitor.isPlaying.get(), playing);
         QCOMPARE(monitor.nowPlayingText(), text);
-        QStringList written;
-        for (const auto& l : capture.lines())
-            written << l.text;
-        QCOMPARE(written, logs);
+        QCOMPARE(capture.take(), logs);
     }
 
     void missingScript()
     {
         VirtualScheduler scheduler;
-        LogCapture logs(category);
+        LogRecorder logs(category);
         const QString path = m_dir->filePath(QStringLiteral("get-now-playing.pl"));
         NowPlayingMonitor monitor(scheduler, QStringLiteral("/bin/sh"), path);
         scheduler.advance(NowPlayingMonitor::pollInterval * 3);
         QVERIFY(!monitor.isHelperRunning());
-        QCOMPARE(logs.texts(QtCriticalMsg),
-                 QStringList({QStringLiteral("MediaRemote helper not found at: ") + path}));
-        QCOMPARE(logs.lines().size(), 1);
+        QCOMPARE(logs.take(),
+                 QStringList({QStringLiteral("error: MediaRemote helper not found at: ") + path}));
         QCOMPARE(monitor.currentTrack.get(), QString());
         QCOMPARE(monitor.isPlaying.get(), false);
     }
@@ -269,13 +267,11 @@ private Q_SLOTS:
     void noResourceFolder()
     {
         VirtualScheduler scheduler;
-        LogCapture logs(category);
+        LogRecorder logs(category);
         NowPlayingMonitor monitor(scheduler, QStringLiteral("/bin/sh"), std::nullopt);
         scheduler.advance(NowPlayingMonitor::pollInterval * 2);
         QVERIFY(!monitor.isHelperRunning());
-        QCOMPARE(logs.texts(QtCriticalMsg),
-                 QStringList({QStringLiteral("Could not get app bundle resource path")}));
-        QCOMPARE(logs.lines().size(), 1);
+        QCOMPARE(logs.take(), QStringList({QStringLiteral("error: Could not get app bundle resource path")}));
     }
 
     // Starting fails on every poll: each is logged, and the next poll still runs.
@@ -283,7 +279,7 @@ private Q_SLOTS:
     {
         setLine(songByBand);
         VirtualScheduler scheduler;
-        LogCapture logs(category);
+        LogRecorder logs(category);
         NowPlayingMonitor monitor(scheduler, m_dir->filePath(QStringLiteral("no-perl")), lineStub());
         QVERIFY(waitIdle(monitor));
         scheduler.advance(NowPlayingMonitor::pollInterval);
@@ -302,7 +298,7 @@ private Q_SLOTS:
     {
         setLine(songByBand);
         VirtualScheduler scheduler;
-        LogCapture logs(category);
+        LogRecorder logs(category);
         const QString hang = writeStub("if [ -e \"" + m_dir->filePath(QStringLiteral("hang")).toUtf8() +
                                        "\" ]; then exec sleep 60; fi\ncat \"" + linePath().toUtf8() + "\"\n");
         QFile(m_dir->filePath(QStringLiteral("hang"))).open(QIODevice::WriteOnly);
@@ -348,7 +344,7 @@ private Q_SLOTS:
             body = "cat \"" + linePath().toUtf8() + "\"\n";
         }
         VirtualScheduler scheduler;
-        LogCapture logs(category);
+        LogRecorder logs(category);
         NowPlayingMonitor monitor(scheduler, QStringLiteral("/bin/sh"), writeStub(body));
         QVERIFY(waitIdle(monitor));
         QCOMPARE(monitor.isPlaying.get(), decoded);

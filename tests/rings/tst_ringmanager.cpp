@@ -1,5 +1,7 @@
 #include "RingTestSupport.h"
 
+#include "LogRecorder.h"
+
 #include <QBuffer>
 #include <QRegularExpression>
 #include <QTest>
@@ -64,7 +66,18 @@ struct Harness
 class TestRingManager : public QObject
 {
     Q_OBJECT
+
+    // Every line of each test; none may hold the token.
+    std::optional<test::LogRecorder> m_log;
+
 private Q_SLOTS:
+    void init() { m_log.emplace(); }
+    void cleanup()
+    {
+        m_log->expectNoLineContains({QStringLiteral("token-at-answer-time")});
+        m_log.reset();
+    }
+
     void startsEmptyAndDoesNothing()
     {
         Harness h;

@@ -1,5 +1,6 @@
 #include "RingTestSupport.h"
 
+#include "LogRecorder.h"
 #include "MiniHttpServer.h"
 #include "platform/http/QtHttpClient.h"
 #include "records/PhotoDecoder.h"
@@ -62,7 +63,18 @@ struct WireHarness
 class TestRingWire : public QObject
 {
     Q_OBJECT
+
+    // Every line of each test; none may hold the token.
+    std::optional<test::LogRecorder> m_log;
+
 private Q_SLOTS:
+    void init() { m_log.emplace(); }
+    void cleanup()
+    {
+        m_log->expectNoLineContains({QStringLiteral("s3cret-token-value")});
+        m_log.reset();
+    }
+
     void ringRequest_data()
     {
         QTest::addColumn<QString>("email");

@@ -1,6 +1,12 @@
 #include "MiniHttpServer.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 namespace pondra::test {
 
@@ -41,41 +47,109 @@ bool HttpRequestReader::feed(const QByteArray& bytes)
     return true;
 }
 
-MiniHttpServer::MiniHttpServer(QObject* parent) : QObject(parent)
+std::optional<TestCertificate> TestCertificate::make()
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &MiniHttpServer::onNewConnection);
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return std::nullopt;
+    const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
+    const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"), keyPath,
+                   QStringLiteral("-out"), certPath});
+    if (!openssl.waitForFinished(30'000) || openssl.exitStatus() != QProcess::NormalExit ||
+        openssl.exitCode() != 0)
+        return std::nullopt;
+    QFile certFile(certPath);
+    QFile keyFile(keyPath);
+    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    TestCertificate made{QSslCertificate(certFile.readAll(), QSsl::Pem),
+                         QSslKey(keyFile.readAll(), QSsl::Ec)};
+    if (made.certificate.isNull() || made.key.isNull())
+        return std::nullopt;
+    return made;
 }
+
+void TestCertificate::trustInThisProcess() const
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificate(certificate);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
+MiniHttpServer::MiniHttpServer(QObject* parent) : QObject(parent) {}
+
+MiniHttpServer::~MiniHttpServer() = default;
 
 bool MiniHttpServer::listen()
 {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    m_server = std::make_unique<QTcpServer>();
+    m_tls = false;
+    connect(m_server.get(), &QTcpServer::newConnection, this, &MiniHttpServer::onNewConnection);
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+bool MiniHttpServer::listenTls(const TestCertificate& certificate)
+{
+    auto server = std::make_unique<QSslServer>();
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(certificate.certificate);
+    configuration.setPrivateKey(certificate.key);
+    server->setSslConfiguration(configuration);
+    m_server = std::move(server);
+    m_tls = true;
+    // A connection is handed out once its handshake is done.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &MiniHttpServer::onNewConnection);
+    return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 QUrl MiniHttpServer::url(const QString& path) const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+                    .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"))
+                    .arg(port())
+                    .arg(path));
 }
 
 QByteArray MiniHttpServer::reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
 QByteArray MiniHttpServer::serialize(const HttpResponseSpec& response)
 {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
+    QByteArray out =
+        "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
     bool hasType = false;
     for (const auto& [name, value] : response.headers) {
         out += name + ": " + value + "\r\n";
@@ -90,7 +164,7 @@ QByteArray MiniHttpServer::serialize(const HttpResponseSpec& response)
 
 void MiniHttpServer::onNewConnection()
 {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         auto reader = std::make_shared<HttpRequestReader>();
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, reader] {
@@ -101,8 +175,20 @@ void MiniHttpServer::onNewConnection()
             Q_EMIT requestReceived();
             if (response.hang)
                 return;
-            socket->write(serialize(response));
-            socket->disconnectFromHost();
+            const QByteArray whole = serialize(response);
+            switch (response.ending) {
+            case HttpResponseSpec::Ending::Whole:
+                socket->write(whole);
+                socket->disconnectFromHost();
+                break;
+            case HttpResponseSpec::Ending::CutAfterHalfTheBody:
+                socket->write(whole.left(whole.size() - response.body.size() + response.body.size() / 2));
+                socket->disconnectFromHost();
+                break;
+            case HttpResponseSpec::Ending::StallAfterHead:
+                socket->write(whole.left(whole.size() - response.body.size()));
+                break;
+            }
         });
     }
 }

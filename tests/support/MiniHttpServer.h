@@ -4,10 +4,13 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTcpServer>
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace pondra::test {
@@ -45,9 +48,18 @@ private:
 
 struct HttpResponseSpec
 {
-    HttpResponseSpec(int status_ = 200, QByteArray body_ = {}, QList<QPair<QByteArray, QByteArray>> headers_ = {},
-                     bool hang_ = false)
-        : status(status_), body(std::move(body_)), headers(std::move(headers_)), hang(hang_)
+    /// How the answer ends: whole, or broken off after its head.
+    enum class Ending
+    {
+        Whole,
+        CutAfterHalfTheBody,
+        StallAfterHead
+    };
+
+    HttpResponseSpec(int status_ = 200, QByteArray body_ = {},
+                     QList<QPair<QByteArray, QByteArray>> headers_ = {}, bool hang_ = false,
+                     Ending ending_ = Ending::Whole)
+        : status(status_), body(std::move(body_)), headers(std::move(headers_)), hang(hang_), ending(ending_)
     {
     }
 
@@ -56,10 +68,25 @@ struct HttpResponseSpec
     QList<QPair<QByteArray, QByteArray>> headers;
     /// Never answer (for time-outs).
     bool hang = false;
+    /// Cut: the connection closes after the head and half the body. Stall:
+    /// the head goes out, then nothing more.
+    Ending ending = Ending::Whole;
+};
+
+/// A certificate for "127.0.0.1" and its key, made fresh by the openssl tool.
+struct TestCertificate
+{
+    QSslCertificate certificate;
+    QSslKey key;
+
+    /// None when the tool is missing or fails.
+    static std::optional<TestCertificate> make();
+    /// Makes every later TLS connection of this process trust it.
+    void trustInThisProcess() const;
 };
 
 /// A loopback HTTP server for tests: a handler decides each answer and every
-/// request is recorded.
+/// request is recorded. With a certificate it speaks HTTPS.
 class MiniHttpServer final : public QObject
 {
     Q_OBJECT
@@ -67,8 +94,10 @@ public:
     using Handler = std::function<HttpResponseSpec(const HttpRequestHead&)>;
 
     explicit MiniHttpServer(QObject* parent = nullptr);
+    ~MiniHttpServer() override;
     bool listen();
-    quint16 port() const { return m_server.serverPort(); }
+    bool listenTls(const TestCertificate& certificate);
+    quint16 port() const { return m_server->serverPort(); }
     QUrl url(const QString& path) const;
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     const QList<HttpRequestHead>& requests() const { return m_requests; }
@@ -82,7 +111,8 @@ Q_SIGNALS:
 private:
     void onNewConnection();
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
+    bool m_tls = false;
     Handler m_handler;
     QList<HttpRequestHead> m_requests;
 };

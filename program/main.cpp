@@ -1,0 +1,80 @@
+// The program's entry: the one place that builds and shows everything, in
+// the order a user sees it, and takes it down again in reverse at quit.
+#include "app/AppState.h"
+#include "platform/core/Log.h"
+#include "platform/core/SettingsStore.h"
+#include "program/AppDelegate.h"
+#include "program/PlatformChoice.h"
+#include "program/ProgramViews.h"
+#include "program/QuitSignals.h"
+#include "program/SingleInstance.h"
+#include "ui/CheckForUpdates.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <optional>
+
+using namespace pondra;
+
+namespace {
+
+/// Another copy runs: bring it forward, say so, and end once the user has read it.
+int runAsSecondCopy(QApplication& app, SingleInstanceGuard& guard)
+{
+    guard.askRunningCopyToComeForward(RealScheduler::instance());
+    logError(lcApp, "Another instance of Pondra is already running. Quitting.");
+    const QString message = QStringLiteral("Pondra is already running");
+    QMessageBox alert(QMessageBox::Information, message, message, QMessageBox::Ok);
+    alert.setInformativeText(QStringLiteral("Another copy of Pondra is already open. Switching to it now."));
+    // Above the other copy's window, which is coming forward at the same time.
+    alert.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    QObject::connect(&alert, &QMessageBox::finished, &app, &QCoreApplication::quit);
+    alert.show();
+    app.exec();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Pondra"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PONDRA_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.pondra.Pondra"));
+    std::optional<PlatformChoice> platform(std::in_place);
+    QApplication app(argc, argv);
+    platform.reset();
+    // The program lives in the tray and the team window: closing the main window does not end it.
+    app.setQuitOnLastWindowClosed(false);
+    QuitSignals quitSignals;
+
+    SingleInstanceGuard guard(SettingsStore::defaultFilePath());
+    if (!guard.claim())
+        return runAsSecondCopy(app, guard);
+
+    std::unique_ptr<CheckForUpdatesViewModel> updater = makeUpdater();
+    auto state = std::make_unique<AppState>();
+    std::unique_ptr<QWidget> mainWindow = makeMainWindow(*state, *updater);
+    mainWindow->show();
+    std::unique_ptr<QObject> tray = makeTray(*state);
+
+    // The delegate is never destroyed: it lives as long as the process.
+    AppDelegate::Options options;
+    options.overlays = PlatformChoice::overlaysAvailable();
+    static AppDelegate* const delegate = new AppDelegate(*state, *mainWindow, std::move(options));
+    QObject::connect(&guard, &SingleInstanceGuard::bringForwardRequested, delegate,
+                     &AppDelegate::bringMainWindowForward);
+    delegate->applicationDidFinishLaunching();
+
+    const int code = app.exec();
+
+    // Views first, then the state they show (closing the camera, ending the
+    // monitors' threads), while the application object still exists.
+    delegate->releaseWindows();
+    tray.reset();
+    mainWindow.reset();
+    state.reset();
+    updater.reset();
+    return code;
+}

@@ -1,0 +1,105 @@
+#include "ui/FilledButton.h"
+
+#include "ui/Palette.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace pondra {
+
+FilledButton::FilledButton(const QString& text, const QColor& fill, QWidget* parent)
+    : QPushButton(text, parent), m_fill(fill)
+{
+    setAutoDefault(false);
+    setDefault(false);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void FilledButton::setFill(const QColor& fill)
+{
+    m_fill = fill;
+    update();
+}
+
+void FilledButton::setGlyph(std::optional<Glyph> glyph, int pixelSize)
+{
+    m_glyph = glyph;
+    m_glyphSize = pixelSize;
+    updateGeometry();
+    update();
+}
+
+void FilledButton::setRadius(qreal radius)
+{
+    m_radius = radius;
+    update();
+}
+
+void FilledButton::setPadding(const QMargins& padding)
+{
+    m_padding = padding;
+    updateGeometry();
+}
+
+QSize FilledButton::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    int width = text().isEmpty() ? 0 : metrics.horizontalAdvance(text());
+    if (m_glyph)
+        width += m_glyphSize + (text().isEmpty() ? 0 : 4);
+    const int height = std::max(metrics.height(), m_glyph ? m_glyphSize : 0);
+    return QSize(width + m_padding.left() + m_padding.right(), height + m_padding.top() + m_padding.bottom());
+}
+
+QSize FilledButton::minimumSizeHint() const
+{
+    return QSize(0, sizeHint().height());
+}
+
+void FilledButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = m_fill;
+    if (!isEnabled())
+        fill = palette::withOpacity(fill, 0.4);
+    else if (isDown())
+        fill = fill.darker(125);
+    else if (underMouse())
+        fill = fill.lighter(108);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), m_radius, m_radius);
+    painter.fillPath(shape, fill);
+
+    const QColor ink = isEnabled() ? palette::white() : palette::withOpacity(palette::white(), 0.6);
+    const QFontMetrics metrics(font());
+    const int textWidth = text().isEmpty() ? 0 : metrics.horizontalAdvance(text());
+    const int glyphWidth = m_glyph ? m_glyphSize + (text().isEmpty() ? 0 : 4) : 0;
+    // Centred as a group; a label too long for the button is cut at the tail.
+    const int available = std::max(0, rect().width() - glyphWidth);
+    const QString shown = metrics.elidedText(text(), Qt::ElideRight, available);
+    const int groupWidth = glyphWidth + std::min(textWidth, available);
+    int x = rect().center().x() + 1 - groupWidth / 2;
+    const int centreY = rect().center().y();
+    if (m_glyph) {
+        glyphs::paint(painter, *m_glyph,
+                      QRectF(x, centreY - m_glyphSize / 2.0 + 0.5, m_glyphSize, m_glyphSize), m_glyphSize,
+                      ink);
+        x += glyphWidth;
+    }
+    if (!shown.isEmpty()) {
+        painter.setPen(ink);
+        painter.setFont(font());
+        painter.drawText(QRect(x, rect().top(), rect().right() - x + 1, rect().height()),
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    }
+
+    if (hasFocus()) {
+        QPen pen(palette::withOpacity(palette().color(QPalette::Highlight), 0.8), 2);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), m_radius, m_radius);
+    }
+}
+
+} // namespace pondra

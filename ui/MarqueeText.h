@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QColor>
+#include <QDateTime>
+#include <QStaticText>
+#include <QWidget>
+
+namespace pondra {
+
+class FrameTicker;
+
+/// A one-line text that scrolls from right to left at 25 px/s when it has 20
+/// or more grapheme clusters, in an endless loop whose position is a pure
+/// function of the clock; shorter texts stand still, cut at the tail.
+class MarqueeText final : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr double speed = 25;
+    static constexpr int scrollingClusters = 20;
+
+    MarqueeText(FrameTicker& ticker, QWidget* parent = nullptr);
+    ~MarqueeText() override;
+
+    /// Shows `text` as a peer text (one line, plain).
+    void setText(const QString& text);
+    QString text() const { return m_text; }
+    void setColour(const QColor& colour);
+    bool isScrolling() const { return m_scrolls; }
+    /// The measured width of the laid-out text.
+    int textWidth() const { return m_textWidth; }
+
+    /// 20 grapheme clusters or more scroll, whether or not the text fits.
+    static bool scrolls(const QString& text);
+    /// Seconds since 2001-01-01T00:00:00Z.
+    static double referenceSeconds(const QDateTime& moment);
+    /// Where the text's leading edge stands at `seconds` (since the reference
+    /// date) in a box `width` wide: from `width` down to −`textWidth` each cycle.
+    static double offset(double seconds, double width, double textWidth);
+    /// The whole-pixel position drawn now.
+    int currentOffset() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void relayout();
+    void updateTicking();
+    void onFrame();
+
+    FrameTicker& m_ticker;
+    QString m_text;
+    QColor m_colour;
+    bool m_hasText = false;
+    bool m_scrolls = false;
+    int m_textWidth = 0;
+    QStaticText m_laidOut;
+    QString m_elided;
+    int m_drawnOffset = 0;
+};
+
+} // namespace pondra

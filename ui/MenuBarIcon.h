@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/core/Published.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace pondra {
+
+class CameraCapture;
+
+/**
+ * The tray icon's drawing, present or away: our own SVG for each mode,
+ * looked up among the installed files and loaded again at every change of
+ * mode. A missing or unreadable file falls back, for that mode only and
+ * silently, to the message glyph compiled into the program.
+ */
+class MenuBarIcon final : public QObject
+{
+    Q_OBJECT
+public:
+    /// Finds an installed file by name; empty when there is none.
+    using Locator = std::function<QString(const QString& fileName)>;
+
+    /// The sizes, in pixels, the icon is drawn at (panels pick the nearest).
+    static constexpr int sizes[] = {16, 22, 24, 32, 48};
+
+    /// `locate` defaults to the program's resource lookup.
+    explicit MenuBarIcon(CameraCapture& cameraCapture, Locator locate = {}, QObject* parent = nullptr);
+
+    /// The drawing for the current mode.
+    QIcon icon() const { return m_icon; }
+
+    /// "message-circle-heart.svg" when present, "message-circle-dashed.svg" when away.
+    static QString fileName(bool isPondraMode);
+    /// The drawing for a mode, read afresh through `locate`.
+    static QIcon load(bool isPondraMode, const Locator& locate);
+    /// The compiled-in message glyph: dark on a light bubble, for light and dark panels.
+    static QIcon fallback();
+
+Q_SIGNALS:
+    void iconChanged(const QIcon& icon);
+
+private:
+    Locator m_locate;
+    QIcon m_icon;
+    Subscription m_subscription;
+};
+
+} // namespace pondra

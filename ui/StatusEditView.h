@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+namespace pondra {
+
+class AppState;
+class ElidedLabel;
+class FilledButton;
+
+/// The window in which the user sets the free status and whether the playing
+/// track is appended to it. It edits copies, filled from the state each time
+/// it is shown; only Save and Clear write (both settings, always). No keys
+/// act on it: Enter and Esc do nothing, and closing it discards the edits.
+class StatusEditView final : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit StatusEditView(AppState& app, QWidget* parent = nullptr);
+
+    /// What Save stores: line feeds as spaces, then the space separators and
+    /// tabs trimmed at both ends (other line breaks are kept).
+    static QString cleanedStatus(const QString& input);
+
+    QLineEdit* statusField() const { return m_field; }
+    QCheckBox* nowPlayingBox() const { return m_includeNowPlaying; }
+    QPushButton* saveButton() const;
+    QPushButton* clearButton() const { return m_clear; }
+    /// "🎵 <track>" or "No music playing".
+    QString nowPlayingLine() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void onSave();
+    void onClear();
+    void refreshNowPlaying();
+
+    AppState& m_app;
+    QLineEdit* m_field = nullptr;
+    QCheckBox* m_includeNowPlaying = nullptr;
+    ElidedLabel* m_nowPlaying = nullptr;
+    QPushButton* m_clear = nullptr;
+    FilledButton* m_save = nullptr;
+};
+
+} // namespace pondra
