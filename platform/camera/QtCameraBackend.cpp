@@ -242,15 +242,11 @@ private:
     qsizetype m_next = 0;
 };
 
-} // namespace
-
 struct ListedCamera
 {
     CameraIdentity identity;
     QCameraDevice device;
 };
-
-namespace {
 
 /*
  * Qt's cameras, each once. Qt 6.4 adds a camera again for each announcement
@@ -272,8 +268,11 @@ QList<QCameraDevice> distinctCameras()
     return kept;
 }
 
-QList<ListedCamera> listCameras()
+// None at all where Qt cannot turn frames into images.
+QList<ListedCamera> listCameras(bool usable)
 {
+    if (!usable)
+        return {};
     const QList<QCameraDevice> devices = distinctCameras();
     QStringList names;
     for (const QCameraDevice& device : devices)
@@ -315,14 +314,14 @@ QtCameraBackend::~QtCameraBackend() = default;
 QList<CameraIdentity> QtCameraBackend::cameras()
 {
     QList<CameraIdentity> list;
-    for (const ListedCamera& listed : listed())
+    for (const ListedCamera& listed : listCameras(m_usable))
         list.push_back(listed.identity);
     return list;
 }
 
 std::optional<CameraIdentity> QtCameraBackend::camera(const QString& id)
 {
-    for (const ListedCamera& listed : listed())
+    for (const ListedCamera& listed : listCameras(m_usable))
         if (listed.identity.id == id)
             return listed.identity;
     return std::nullopt;
@@ -330,7 +329,7 @@ std::optional<CameraIdentity> QtCameraBackend::camera(const QString& id)
 
 std::optional<CameraIdentity> QtCameraBackend::defaultCamera()
 {
-    const QList<ListedCamera> list = listed();
+    const QList<ListedCamera> list = listCameras(m_usable);
     if (list.isEmpty())
         return std::nullopt;
     // Qt's default may be a copy that was dropped: then its namesake.
@@ -347,20 +346,13 @@ std::optional<CameraIdentity> QtCameraBackend::defaultCamera()
 std::unique_ptr<CameraSession> QtCameraBackend::openSession(const CameraIdentity& camera, CameraMode mode,
                                                             QString* error)
 {
-    for (const ListedCamera& listed : listed())
+    for (const ListedCamera& listed : listCameras(m_usable))
         if (listed.identity.id == camera.id)
             return std::make_unique<ThreadedSession>(
                 m_worker, std::make_shared<QtDriver>(listed.device, mode, m_worker, m_converter));
     if (error)
         *error = QStringLiteral("The camera \"%1\" is not connected").arg(camera.name);
     return nullptr;
-}
-
-QList<ListedCamera> QtCameraBackend::listed() const
-{
-    if (!m_usable)
-        return {};
-    return listCameras();
 }
 
 FileCameraBackend::FileCameraBackend(QString folder) : m_folder(std::move(folder)) {}

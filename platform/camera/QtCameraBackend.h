@@ -7,8 +7,6 @@
 
 namespace pondra {
 
-struct ListedCamera;
-
 /**
  * The system's cameras through Qt Multimedia. Each session's camera lives on
  * the backend's camera thread, since starting and stopping one blocks; frames
@@ -33,8 +31,6 @@ public:
     std::unique_ptr<CameraSession> openSession(const CameraIdentity& camera, CameraMode mode, QString* error) override;
 
 private:
-    QList<ListedCamera> listed() const;
-
     bool m_usable = false;
     // Declared first, ended last: the camera thread hands frames to it.
     WorkerThread m_converter{QStringLiteral("pondra-frames")};
