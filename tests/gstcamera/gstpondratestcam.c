@@ -35,7 +35,7 @@ typedef struct
 {
     GstDevice parent;
     gchar* key;      /* group name: identity across re-reads */
-    gchar* spec;     /* the group's whole text: a change re-plugs the camera */
+    gchar* entry;    /* the group's whole text: a change re-plugs the camera */
     gchar* pipeline; /* gst-launch description of the source */
 } PondraTestCamDevice;
 
@@ -68,7 +68,7 @@ static void pondra_test_cam_device_finalize(GObject* object)
 {
     PondraTestCamDevice* self = (PondraTestCamDevice*)object;
     g_free(self->key);
-    g_free(self->spec);
+    g_free(self->entry);
     g_free(self->pipeline);
     G_OBJECT_CLASS(pondra_test_cam_device_parent_class)->finalize(object);
 }
@@ -104,7 +104,7 @@ static GstDevice* device_from_group(GKeyFile* file, const gchar* group)
         gst_structure_free(props);
         PondraTestCamDevice* self = (PondraTestCamDevice*)device;
         self->key = g_strdup(group);
-        self->spec =
+        self->entry =
             g_strdup_printf("%s\n%s\n%s\n%s\n%d", name, caps_text, pipeline, path ? path : "", is_default);
         self->pipeline = g_strdup(pipeline);
     }
@@ -181,7 +181,7 @@ static void sync_cameras(PondraTestCamProvider* self)
     for (GList* l = self->plugged; l; l = l->next) {
         PondraTestCamDevice* old = l->data;
         PondraTestCamDevice* same = find_by_key(now, old->key);
-        if (same && strcmp(same->spec, old->spec) == 0) {
+        if (same && strcmp(same->entry, old->entry) == 0) {
             keep = g_list_append(keep, old);
         } else {
             GST_INFO_OBJECT(self, "unplugged %s", old->key);
