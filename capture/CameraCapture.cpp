@@ -49,6 +49,9 @@ struct ScoredFrame
 };
 } // namespace
 
+// The analyser's scale: a usable face scores at least the minimum.
+static_assert(CameraCapture::minimumQualityScore == usableFaceQuality);
+
 CameraCapture::CameraCapture(std::unique_ptr<CameraBackend> backend, std::shared_ptr<FaceAnalyser> analyser,
                              Scheduler& scheduler, std::shared_ptr<SettingsStore> settings, QString awayPhotoFolder,
                              QObject* parent)
@@ -134,7 +137,11 @@ void CameraCapture::capturePondra(bool manual)
     m_runOvertaken = false;
     photoSkipped.set(false);
     m_pixelationScale = 10;
-    capturePhoto([this, manual](std::optional<QImage> image) { onRunFinished(std::move(image), manual); });
+    // Every path of a run ends here, once: the camera's answers and the time
+    // limits that stand in for them race, and the first one ends the run.
+    OnceAnswer<std::optional<QImage>> end;
+    end.fn = [this, manual](std::optional<QImage> image) { onRunFinished(std::move(image), manual); };
+    capturePhoto(end);
 }
 
 void CameraCapture::onRunFinished(std::optional<QImage> image, bool manual)
@@ -183,19 +190,16 @@ void CameraCapture::stopSession()
 {
     if (!m_session)
         return;
-    ++m_sessionGeneration;
     m_session->stop();
     m_session.reset();
 }
 
 void CameraCapture::startSession(std::function<void(bool running)> next)
 {
-    const quint64 generation = m_sessionGeneration;
+    // The camera answers at its first frame (or its first error): the warm-up
+    // that follows counts from a camera that delivers.
     OnceAnswer<bool> answer;
-    answer.fn = [this, generation, next = std::move(next)](bool running) {
-        if (generation == m_sessionGeneration)
-            next(running);
-    };
+    answer.fn = std::move(next);
     m_session->start(this, answer);
     m_scheduler.after(cameraAnswerLimit, this, [answer] { answer(false); });
 }
@@ -220,7 +224,6 @@ bool CameraCapture::openSession(CameraMode mode, const PhotoDone& done)
         done(std::nullopt);
         return false;
     }
-    ++m_sessionGeneration;
     m_session = std::move(session);
     return true;
 }
@@ -237,11 +240,8 @@ void CameraCapture::captureSinglePhoto(PhotoDone done)
                 done(std::nullopt);
                 return;
             }
-            const quint64 generation = m_sessionGeneration;
             OnceAnswer<std::optional<QImage>> answer;
-            answer.fn = [this, generation, done](std::optional<QImage> photo) {
-                if (generation != m_sessionGeneration)
-                    return;
+            answer.fn = [this, done](std::optional<QImage> photo) {
                 if (!photo || photo->isNull()) {
                     stopSession();
                     done(std::nullopt);
@@ -262,15 +262,13 @@ void CameraCapture::captureSinglePhoto(PhotoDone done)
 
 void CameraCapture::processOnWorker(const QImage& image, PhotoDone done)
 {
-    const quint64 generation = m_sessionGeneration;
-    m_analysisThread->post([this, analyser = m_analyser, image, generation, done] {
+    m_analysisThread->post([this, analyser = m_analyser, image, done] {
         ProcessedPhoto processed = processImage(image, *analyser);
-        postTo(this, [this, processed = std::move(processed), generation, done] {
+        postTo(this, [this, processed = std::move(processed), done] {
             if (!processed.detectionError.isEmpty())
                 logError(lcCamera, "Face detection failed: %@", processed.detectionError);
             faceDetected.set(processed.faceDetected);
-            if (generation == m_sessionGeneration)
-                stopSession();
+            stopSession();
             done(processed.image);
         });
     });
@@ -280,9 +278,9 @@ void CameraCapture::captureBurstPhoto(PhotoDone done)
 {
     if (!openSession(CameraMode::Video, done))
         return;
-    const quint64 generation = m_sessionGeneration;
-    m_session->setFrameHandler(this, [this, generation](const QImage& frame) {
-        if (generation == m_sessionGeneration && m_isCollectingFrames && m_frameBuffer.size() < maxBurstFrames)
+    // A stopped session hands over no more frames.
+    m_session->setFrameHandler(this, [this](const QImage& frame) {
+        if (m_isCollectingFrames && m_frameBuffer.size() < maxBurstFrames)
             m_frameBuffer.push_back(frame);
     });
     startSession([this, done](bool running) {
@@ -317,15 +315,14 @@ void CameraCapture::onBurstWindowClosed(PhotoDone done)
         for (int i = 0; i < maxCandidates; ++i)
             candidates.push_back(frames.at(i * step));
     }
-    const quint64 generation = m_sessionGeneration;
-    m_analysisThread->post([this, analyser = m_analyser, candidates, generation, done] {
+    m_analysisThread->post([this, analyser = m_analyser, candidates, done] {
         std::vector<ScoredFrame> scores;
         for (const QImage& frame : candidates) {
             ScoredFrame scored;
             scored.score = analyser->captureQuality(frame, &scored.error);
             scores.push_back(scored);
         }
-        postTo(this, [this, candidates, scores, generation, done] {
+        postTo(this, [this, candidates, scores, done] {
             logInfo(lcCamera, "Scoring %{public}ld burst frames for face quality", candidates.size());
             float bestScore = -1.0f;
             qsizetype best = 0;
@@ -339,8 +336,6 @@ void CameraCapture::onBurstWindowClosed(PhotoDone done)
                     best = i;
                 }
             }
-            if (generation != m_sessionGeneration)
-                return;
             if (!(bestScore >= minimumQualityScore)) {
                 logInfo(lcCamera, "Best score %{public}s below minimum %{public}s, skipping update",
                         QString::asprintf("%.3f", double(bestScore)), QString::asprintf("%.3f", double(minimumQualityScore)));

@@ -104,8 +104,6 @@ private:
     float m_pixelationScale = 50;
     QList<QImage> m_frameBuffer;
     bool m_isCollectingFrames = false;
-    /// Counts sessions, so answers of an earlier one are told apart.
-    quint64 m_sessionGeneration = 0;
 };
 
 } // namespace pondra

@@ -35,15 +35,15 @@ public:
     virtual ~CameraSession() = default;
 
     /// Starts the camera without blocking the caller. `onStarted(running)`
-    /// runs once: true when the camera delivers, false when it reported an
-    /// error or could not start.
+    /// runs once: true when the first frame arrives, false when the camera
+    /// reports an error first. A camera that does neither never answers.
     virtual void start(QObject* context, std::function<void(bool running)> onStarted) = 0;
     /// Whether the camera runs now (as last reported by the camera).
     virtual bool isRunning() const = 0;
     /// Whether a still photo can be asked for (the photo output is connected).
     virtual bool canTakeStill() const = 0;
-    /// Asks for one still photo; `onPhoto` runs once, with no image when the
-    /// camera reported an error.
+    /// Asks for one still photo (at most 1280×720); `onPhoto` runs once, with
+    /// no image when the camera reported an error.
     virtual void takeStill(QObject* context, std::function<void(std::optional<QImage>)> onPhoto) = 0;
     /// Receives every video frame (at most 1280×720) while the session runs.
     virtual void setFrameHandler(QObject* context, std::function<void(const QImage&)> onFrame) = 0;

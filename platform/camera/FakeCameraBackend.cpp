@@ -49,20 +49,29 @@ FakeCameraBackend::Session::~Session()
 void FakeCameraBackend::Session::start(QObject* context, std::function<void(bool)> onStarted)
 {
     startedCalled = true;
+    m_startContext = context;
+    m_onStarted = std::move(onStarted);
     const Answer answer = m_owner->startAnswer;
     if (answer == Answer::Never)
         return;
-    m_running = answer == Answer::Yes;
-    const bool running = m_running;
     std::weak_ptr<bool> alive = m_alive;
-    m_owner->m_scheduler.post(context, [alive, onStarted = std::move(onStarted), running] {
+    m_owner->m_scheduler.post(context, [this, alive, answer] {
         if (alive.lock())
-            onStarted(running);
+            answerStart(answer == Answer::Yes);
     });
+}
+
+void FakeCameraBackend::Session::answerStart(bool running)
+{
+    if (stopped || !m_onStarted || !m_startContext)
+        return;
+    m_running = running;
+    std::exchange(m_onStarted, {})(running);
 }
 
 void FakeCameraBackend::Session::takeStill(QObject* context, std::function<void(std::optional<QImage>)> onPhoto)
 {
+    ++stillRequests;
     m_stillContext = context;
     m_onPhoto = std::move(onPhoto);
     const Answer answer = m_owner->stillAnswer;

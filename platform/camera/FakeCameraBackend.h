@@ -34,12 +34,15 @@ public:
 
         /// Delivers one frame now, as the camera thread would hand it over.
         void deliverFrame(const QImage& frame);
+        /// Answers a pending start now (a first frame that comes late).
+        void answerStart(bool running);
         /// Answers a pending still request now (for late answers).
         void answerStill(std::optional<QImage> photo);
 
         CameraIdentity camera;
         CameraMode mode;
         bool startedCalled = false;
+        int stillRequests = 0;
         bool stopped = false;
 
     private:
@@ -47,6 +50,8 @@ public:
         CameraMode m_mode;
         bool m_running = false;
         std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+        QPointer<QObject> m_startContext;
+        std::function<void(bool)> m_onStarted;
         QPointer<QObject> m_frameContext;
         std::function<void(const QImage&)> m_onFrame;
         QPointer<QObject> m_stillContext;

@@ -1,10 +1,14 @@
 #include "platform/camera/QtCameraBackend.h"
 
+#include "platform/camera/GstCameras.h"
 #include "platform/camera/ThreadedSession.h"
+#include "platform/core/Log.h"
 
 #include <QCamera>
 #include <QCameraDevice>
 #include <QDir>
+#include <QGuiApplication>
+#include <QHash>
 #include <QImageCapture>
 #include <QMediaCaptureSession>
 #include <QMediaDevices>
@@ -12,100 +16,96 @@
 #include <QVideoFrame>
 #include <QVideoSink>
 
+#include <atomic>
+#include <tuple>
+
 namespace pondra {
 
 namespace {
 
-CameraIdentity identityOf(const QCameraDevice& device)
+/*
+ * The format a session asks of the camera: the largest of at most 1280×720
+ * (larger frames would only be scaled down), then the fastest, then one that
+ * needs no decoding. None when the camera offers nothing that small: it then
+ * runs in Qt's choice and its frames are scaled down.
+ */
+std::optional<QCameraFormat> preferredFormat(const QList<QCameraFormat>& formats)
 {
-    return {QString::fromUtf8(device.id()), device.description()};
+    std::optional<QCameraFormat> best;
+    const auto key = [](const QCameraFormat& f) {
+        const QSize size = f.resolution();
+        return std::tuple(qint64(size.width()) * size.height(), f.maxFrameRate(),
+                          f.pixelFormat() != QVideoFrameFormat::Format_Jpeg);
+    };
+    for (const QCameraFormat& format : formats) {
+        const QSize size = format.resolution();
+        if (format.pixelFormat() == QVideoFrameFormat::Format_Invalid || size.isEmpty() ||
+            size.width() > maxFrameWidth || size.height() > maxFrameHeight)
+            continue;
+        if (!best || key(format) > key(*best))
+            best = format;
+    }
+    return best;
 }
 
-std::optional<QCameraDevice> findDevice(const QString& id)
-{
-    for (const QCameraDevice& device : QMediaDevices::videoInputs())
-        if (QString::fromUtf8(device.id()) == id)
-            return device;
-    return std::nullopt;
-}
-
-// Worker side of one Qt Multimedia session.
-class QtDriver final : public ThreadedSession::Driver
+// Worker side of one Qt Multimedia session. Lives on the camera thread; the
+// frames and the still go to the converter thread to become images, since
+// Qt's video sink waits for each frame's handler before it takes the next.
+class QtDriver final : public ThreadedSession::Driver, public std::enable_shared_from_this<QtDriver>
 {
 public:
-    QtDriver(QCameraDevice device, CameraMode mode, QObject* parent) : m_device(std::move(device)), m_mode(mode), m_parent(parent) {}
+    QtDriver(QCameraDevice device, CameraMode mode, WorkerThread& cameraThread, WorkerThread& converter)
+        : m_device(std::move(device)), m_mode(mode), m_cameraThread(cameraThread), m_converter(converter)
+    {
+    }
 
     void start(const std::shared_ptr<ThreadedSession::Core>& core) override
     {
-        m_holder = new QObject(m_parent);
-        auto* camera = new QCamera(m_device, m_holder);
+        m_core = core;
+        const std::weak_ptr<QtDriver> self = weak_from_this();
+        WorkerThread* cameraThread = &m_cameraThread;
+        // Before the camera exists: Qt's pipeline may fail while it is built.
+        m_errors = GstCameraErrors::listen([self, cameraThread](const QString& error) {
+            cameraThread->post([self, error] {
+                if (auto driver = self.lock())
+                    driver->onError(error);
+            });
+        });
+        m_holder = new QObject(m_cameraThread.context());
+        // The outputs first, the camera last: the session's pipeline is then
+        // built once, complete.
         auto* session = new QMediaCaptureSession(m_holder);
-        session->setCamera(camera);
-        std::weak_ptr<ThreadedSession::Core> weak = core;
-        auto answered = std::make_shared<bool>(false);
-        auto answerStart = [weak, answered](bool running) {
-            auto c = weak.lock();
-            if (!c || std::exchange(*answered, true))
-                return;
-            ThreadedSession::deliverStarted(c, running);
-        };
-        QObject::connect(camera, &QCamera::activeChanged, m_holder, [weak, answerStart](bool active) {
-            if (auto c = weak.lock())
-                c->running = active;
-            if (active)
-                answerStart(true);
-        });
-        QObject::connect(camera, &QCamera::errorOccurred, m_holder, [weak, answerStart, this](QCamera::Error error, const QString&) {
-            if (error == QCamera::NoError)
-                return;
-            auto c = weak.lock();
-            if (!c)
-                return;
-            c->running = false;
-            answerStart(false);
-            if (m_waitingForStill)
-                ThreadedSession::deliverPhoto(c, std::nullopt);
-            m_waitingForStill = false;
-        });
+        // A camera turns active as soon as it is asked to start, whether or
+        // not it works: it runs from its first frame, in still mode too.
+        auto* sink = new QVideoSink(m_holder);
+        session->setVideoSink(sink);
+        QObject::connect(sink, &QVideoSink::videoFrameChanged, m_holder,
+                         [this](const QVideoFrame& frame) { onFrame(frame); });
         if (m_mode == CameraMode::Still) {
             m_imageCapture = new QImageCapture(m_holder);
             session->setImageCapture(m_imageCapture);
             QObject::connect(m_imageCapture, &QImageCapture::readyForCaptureChanged, m_holder,
-                             [weak](bool ready) {
-                                 if (auto c = weak.lock())
+                             [this](bool ready) {
+                                 if (auto c = m_core.lock())
                                      c->stillReady = ready;
                              });
-            QObject::connect(m_imageCapture, &QImageCapture::imageCaptured, m_holder, [weak, this](int, const QImage& image) {
-                auto c = weak.lock();
-                if (!c || !m_waitingForStill)
-                    return;
-                m_waitingForStill = false;
-                ThreadedSession::deliverPhoto(c, image.isNull() ? std::nullopt : std::optional<QImage>(image));
-            });
-            QObject::connect(m_imageCapture, &QImageCapture::errorOccurred, m_holder, [weak, this](int, QImageCapture::Error, const QString&) {
-                auto c = weak.lock();
-                if (!c || !m_waitingForStill)
-                    return;
-                m_waitingForStill = false;
-                ThreadedSession::deliverPhoto(c, std::nullopt);
-            });
-        } else {
-            auto* sink = new QVideoSink(m_holder);
-            session->setVideoSink(sink);
-            QObject::connect(sink, &QVideoSink::videoFrameChanged, m_holder, [weak](const QVideoFrame& frame) {
-                auto c = weak.lock();
-                if (!c || c->stopped || c->framesInFlight > 2)
-                    return;
-                QImage image = frame.toImage();
-                if (!image.isNull())
-                    ThreadedSession::deliverFrame(c, boundedFrame(image));
-            });
+            QObject::connect(m_imageCapture, &QImageCapture::imageCaptured, m_holder,
+                             [this](int, const QImage& image) { onStill(image); });
+            QObject::connect(m_imageCapture, &QImageCapture::errorOccurred, m_holder,
+                             [this](int, QImageCapture::Error, const QString&) { onStill(QImage()); });
         }
+        auto* camera = new QCamera(m_device, m_holder);
+        if (const auto format = preferredFormat(m_device.videoFormats()))
+            camera->setCameraFormat(*format);
+        QObject::connect(camera, &QCamera::errorOccurred, m_holder,
+                         [this](QCamera::Error error, const QString& text) {
+                             if (error != QCamera::NoError)
+                                 onError(text);
+                         });
+        session->setCamera(camera);
+        if (m_imageCapture)
+            core->stillReady = m_imageCapture->isReadyForCapture();
         camera->start();
-        if (camera->isActive()) {
-            core->running = true;
-            answerStart(true);
-        }
     }
 
     void takeStill(const std::shared_ptr<ThreadedSession::Core>& core) override
@@ -120,22 +120,72 @@ public:
 
     void stop() override
     {
-        if (!m_holder)
-            return;
-        if (auto* camera = m_holder->findChild<QCamera*>())
-            camera->stop();
-        delete m_holder;
-        m_holder = nullptr;
+        m_errors.reset();
+        if (m_holder) {
+            if (auto* camera = m_holder->findChild<QCamera*>())
+                camera->stop();
+            delete m_holder;
+        }
         m_imageCapture = nullptr;
     }
 
 private:
+    void onFrame(const QVideoFrame& frame)
+    {
+        auto core = m_core.lock();
+        if (!core || core->stopped || !frame.isValid())
+            return;
+        if (!std::exchange(m_hadFrame, true)) {
+            core->running = true;
+            ThreadedSession::deliverStarted(core, true);
+        }
+        // At most one frame waits for conversion; the others are dropped.
+        if (m_mode != CameraMode::Video || m_converting->exchange(true))
+            return;
+        m_converter.post([weak = m_core, converting = m_converting, frame] {
+            QImage image = frame.toImage();
+            if (auto c = weak.lock(); c && !image.isNull())
+                ThreadedSession::deliverFrame(c, boundedFrame(image));
+            *converting = false;
+        });
+    }
+
+    void onStill(const QImage& image)
+    {
+        if (!std::exchange(m_waitingForStill, false))
+            return;
+        m_converter.post([weak = m_core, image] {
+            if (auto c = weak.lock())
+                ThreadedSession::deliverPhoto(c, image.isNull() ? std::nullopt
+                                                                : std::optional(boundedFrame(image)));
+        });
+    }
+
+    void onError(const QString& error)
+    {
+        auto core = m_core.lock();
+        // The first error says why; the ones after it follow from it.
+        if (!core || core->stopped || std::exchange(m_failed, true))
+            return;
+        logError(lcCamera, "Camera error: %s", error);
+        core->running = false;
+        ThreadedSession::deliverStarted(core, false);
+        if (std::exchange(m_waitingForStill, false))
+            ThreadedSession::deliverPhoto(core, std::nullopt);
+    }
+
     QCameraDevice m_device;
     CameraMode m_mode;
-    QObject* m_parent = nullptr;
-    QObject* m_holder = nullptr;
+    WorkerThread& m_cameraThread;
+    WorkerThread& m_converter;
+    std::weak_ptr<ThreadedSession::Core> m_core;
+    std::shared_ptr<void> m_errors;
+    QPointer<QObject> m_holder;
     QImageCapture* m_imageCapture = nullptr;
+    bool m_hadFrame = false;
+    bool m_failed = false;
     bool m_waitingForStill = false;
+    std::shared_ptr<std::atomic<bool>> m_converting = std::make_shared<std::atomic<bool>>(false);
 };
 
 // Worker side of one file-camera session.
@@ -171,7 +221,7 @@ public:
 
     void takeStill(const std::shared_ptr<ThreadedSession::Core>& core) override
     {
-        ThreadedSession::deliverPhoto(core, m_photos.isEmpty() ? std::nullopt : std::optional<QImage>(nextPhoto()));
+        ThreadedSession::deliverPhoto(core, m_photos.isEmpty() ? std::nullopt : std::optional(boundedFrame(nextPhoto())));
     }
 
     void stop() override
@@ -192,43 +242,117 @@ private:
     qsizetype m_next = 0;
 };
 
+struct ListedCamera
+{
+    CameraIdentity identity;
+    QCameraDevice device;
+};
+
+/*
+ * Qt's cameras, each once. Qt 6.4 adds a camera again for each announcement
+ * of it and keeps one copy of it after it is unplugged; a camera plugged in
+ * later comes last. Of the entries of one name, the last as many as GStreamer
+ * knows cameras of that name are kept: the copies and the newest cameras.
+ */
+QList<QCameraDevice> distinctCameras()
+{
+    QList<QCameraDevice> devices = QMediaDevices::videoInputs();
+    const auto counts = gstCamerasByName();
+    if (!counts)
+        return devices;
+    QHash<QString, int> left = *counts;
+    QList<QCameraDevice> kept;
+    for (auto it = devices.crbegin(); it != devices.crend(); ++it)
+        if (left[it->description()]-- > 0)
+            kept.prepend(*it);
+    return kept;
+}
+
+// None at all where Qt cannot turn frames into images.
+QList<ListedCamera> listCameras(bool usable)
+{
+    if (!usable)
+        return {};
+    const QList<QCameraDevice> devices = distinctCameras();
+    QStringList names;
+    for (const QCameraDevice& device : devices)
+        names.push_back(device.description());
+    const QStringList ids = stableCameraIds(names);
+    QList<ListedCamera> list;
+    for (qsizetype i = 0; i < devices.size(); ++i)
+        list.push_back({{ids.at(i), names.at(i)}, devices.at(i)});
+    return list;
+}
+
 } // namespace
 
-QtCameraBackend::QtCameraBackend() = default;
+QStringList stableCameraIds(const QStringList& names)
+{
+    QStringList ids;
+    QHash<QString, int> numbered;
+    for (const QString& name : names) {
+        const QString base = name.isEmpty() ? QStringLiteral("Camera") : name;
+        QString id = base;
+        // A camera whose own name looks numbered moves the numbering on
+        // rather than share an identifier.
+        while (ids.contains(id))
+            id = QStringLiteral("%1 #%2").arg(base).arg(++numbered[base] + 1);
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+QtCameraBackend::QtCameraBackend()
+    : m_usable(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr)
+{
+    if (!m_usable)
+        logError(lcCamera, "No camera: the camera needs a graphical application");
+}
+
 QtCameraBackend::~QtCameraBackend() = default;
 
 QList<CameraIdentity> QtCameraBackend::cameras()
 {
     QList<CameraIdentity> list;
-    for (const QCameraDevice& device : QMediaDevices::videoInputs())
-        list.push_back(identityOf(device));
+    for (const ListedCamera& listed : listCameras(m_usable))
+        list.push_back(listed.identity);
     return list;
 }
 
 std::optional<CameraIdentity> QtCameraBackend::camera(const QString& id)
 {
-    if (auto device = findDevice(id))
-        return identityOf(*device);
+    for (const ListedCamera& listed : listCameras(m_usable))
+        if (listed.identity.id == id)
+            return listed.identity;
     return std::nullopt;
 }
 
 std::optional<CameraIdentity> QtCameraBackend::defaultCamera()
 {
-    const QCameraDevice device = QMediaDevices::defaultVideoInput();
-    if (device.isNull())
+    const QList<ListedCamera> list = listCameras(m_usable);
+    if (list.isEmpty())
         return std::nullopt;
-    return identityOf(device);
+    // Qt's default may be a copy that was dropped: then its namesake.
+    const QCameraDevice device = QMediaDevices::defaultVideoInput();
+    for (const ListedCamera& listed : list)
+        if (listed.device == device)
+            return listed.identity;
+    for (const ListedCamera& listed : list)
+        if (listed.device.description() == device.description())
+            return listed.identity;
+    return list.first().identity;
 }
 
-std::unique_ptr<CameraSession> QtCameraBackend::openSession(const CameraIdentity& camera, CameraMode mode, QString* error)
+std::unique_ptr<CameraSession> QtCameraBackend::openSession(const CameraIdentity& camera, CameraMode mode,
+                                                            QString* error)
 {
-    auto device = findDevice(camera.id);
-    if (!device) {
-        if (error)
-            *error = QStringLiteral("The camera \"%1\" is not connected").arg(camera.name);
-        return nullptr;
-    }
-    return std::make_unique<ThreadedSession>(m_worker, std::make_shared<QtDriver>(*device, mode, m_worker.context()));
+    for (const ListedCamera& listed : listCameras(m_usable))
+        if (listed.identity.id == camera.id)
+            return std::make_unique<ThreadedSession>(
+                m_worker, std::make_shared<QtDriver>(listed.device, mode, m_worker, m_converter));
+    if (error)
+        *error = QStringLiteral("The camera \"%1\" is not connected").arg(camera.name);
+    return nullptr;
 }
 
 FileCameraBackend::FileCameraBackend(QString folder) : m_folder(std::move(folder)) {}

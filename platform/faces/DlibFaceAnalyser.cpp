@@ -8,6 +8,7 @@
 #include <cmath>
 #include <deque>
 #include <exception>
+#include <map>
 
 namespace pondra {
 
@@ -24,9 +25,30 @@ struct ThreadDetector
 {
     // Building the detector takes about 300 ms: once per thread, on first use.
     dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    // The same detector limited to the first layers of its pyramid, by the
+    // number of layers (built on first use).
+    std::map<unsigned long, dlib::frontal_face_detector> firstLayers;
     // The chosen burst frame is scored and then detected again; remembering
-    // the last few answers saves the second run.
-    std::deque<std::pair<qint64, std::vector<Detection>>> recent;
+    // the last few answers (by image and reach) saves the second run.
+    std::deque<std::pair<std::pair<qint64, long>, std::vector<Detection>>> recent;
+
+    dlib::frontal_face_detector& firstLayersOnly(unsigned long layers)
+    {
+        auto it = firstLayers.find(layers);
+        if (it == firstLayers.end()) {
+            dlib::frontal_face_detector::image_scanner_type scanner;
+            scanner.copy_configuration(detector.get_scanner());
+            scanner.set_max_pyramid_levels(layers);
+            std::vector<dlib::frontal_face_detector::feature_vector_type> weights;
+            for (unsigned long i = 0; i < detector.num_detectors(); ++i)
+                weights.push_back(detector.get_w(i));
+            it = firstLayers
+                     .emplace(layers,
+                              dlib::frontal_face_detector(scanner, detector.get_overlap_tester(), weights))
+                     .first;
+        }
+        return it->second;
+    }
 };
 
 ThreadDetector& threadDetector()
@@ -55,10 +77,19 @@ void clearUpperVectorState()
 #endif
 }
 
-std::vector<Detection> detect(const QImage& image)
+/*
+ * The faces of the image, most confident first. With a `reach` (in pixels),
+ * a larger image is first searched from the first layer of the detector's
+ * pyramid that fits within the reach: the faces of at least 80 px that a
+ * frame of that size would show, found at the cost of a frame of that size.
+ * Only when that finds nothing are the layers above searched, for smaller
+ * faces. The detector builds each layer from the one above with this same
+ * step, so the faces found are exactly those of the full search.
+ */
+std::vector<Detection> detect(const QImage& image, long reach)
 {
     ThreadDetector& td = threadDetector();
-    const qint64 key = image.cacheKey();
+    const std::pair<qint64, long> key{image.cacheKey(), reach};
     for (const auto& [k, dets] : td.recent)
         if (k == key)
             return dets;
@@ -67,15 +98,36 @@ std::vector<Detection> detect(const QImage& image)
     dlib::array2d<unsigned char> pixels(gray.height(), gray.width());
     for (int y = 0; y < gray.height(); ++y)
         std::copy_n(gray.constScanLine(y), gray.width(), &pixels[y][0]);
-    std::vector<dlib::rect_detection> found;
     clearUpperVectorState();
-    td.detector(pixels, found);
+    const dlib::pyramid_down<6> pyramid;
+    unsigned int skipped = 0;
+    dlib::array2d<unsigned char> layer, next;
+    const auto* searched = &pixels;
+    while (reach > 0 && std::max(searched->nc(), searched->nr()) > reach) {
+        pyramid(*searched, next);
+        dlib::swap(layer, next);
+        searched = &layer;
+        ++skipped;
+    }
+    std::vector<dlib::rect_detection> found;
+    td.detector(*searched, found);
     std::vector<Detection> result;
     for (const auto& d : found) {
-        const QRect box(int(d.rect.left()), int(d.rect.top()), int(d.rect.width()), int(d.rect.height()));
-        result.push_back({box, d.detection_confidence, d.weight_index});
+        const dlib::rectangle r =
+            skipped ? dlib::rectangle(pyramid.rect_up(dlib::drectangle(d.rect), skipped)) : d.rect;
+        result.push_back({QRect(int(r.left()), int(r.top()), int(r.width()), int(r.height())),
+                          d.detection_confidence, d.weight_index});
     }
-    std::sort(result.begin(), result.end(), [](const Detection& a, const Detection& b) { return a.score > b.score; });
+    if (result.empty() && skipped > 0) {
+        found.clear();
+        td.firstLayersOnly(skipped)(pixels, found);
+        for (const auto& d : found)
+            result.push_back(
+                {QRect(int(d.rect.left()), int(d.rect.top()), int(d.rect.width()), int(d.rect.height())),
+                 d.detection_confidence, d.weight_index});
+    }
+    std::sort(result.begin(), result.end(),
+              [](const Detection& a, const Detection& b) { return a.score > b.score; });
     td.recent.emplace_back(key, result);
     if (td.recent.size() > 6)
         td.recent.pop_front();
@@ -124,12 +176,14 @@ double meanLevel(const QImage& gray)
 class DlibFaceAnalyser final : public FaceAnalyser
 {
 public:
+    explicit DlibFaceAnalyser(long reach) : m_reach(reach) {}
+
     std::vector<FaceBox> detectFaces(const QImage& image, QString* error) override
     {
         std::vector<FaceBox> faces;
         try {
             const double H = image.height();
-            for (const Detection& d : detect(image)) {
+            for (const Detection& d : detect(image, m_reach)) {
                 // dlib's boxes have their origin at the top-left; ours at the
                 // bottom-left: the box's bottom edge becomes its y.
                 const QRectF r(d.box.x(), H - (d.box.y() + d.box.height()), d.box.width(), d.box.height());
@@ -144,8 +198,10 @@ public:
     }
 
     /*
-     * Capture quality of the most confident face, the product of five
-     * factors, each 0..1 (so any one bad aspect sinks the whole score):
+     * Capture quality of the most confident face, in two parts.
+     *
+     * Whether the face is usable at all is the product of five factors, each
+     * 0..1, so any one bad aspect sinks it below the 0.4 minimum:
      *  - detector: the HOG score (unbounded, about 1 to 1.5 on a good
      *    portrait, 0 at the detection threshold), (score + 0.5) / 1.0;
      *  - pose: 1 for the straight frontal filter, 0.85 for the turned or
@@ -159,36 +215,62 @@ public:
      *    a face blurred by a sigma of 4 at 512 px about 30);
      *  - exposure: the box's mean grey level m, (m − 35) / 45 from the dark
      *    side and (240 − m) / 30 from the bright side.
+     * An unusable face scores that product. A usable face saturates most
+     * of the factors, so they cannot tell the frames of a burst apart: it
+     * scores 0.4 + 0.6 × rank instead, the rank being the product of graded
+     * terms that never saturate, for what differs between those frames:
+     *  - sharpness v / (v + 400), with v as above;
+     *  - exposure 1 − ((m − 128) / 128)², best at mid grey;
+     *  - size w / (w + 100): a larger face carries more detail;
+     *  - the pose factor as above.
      */
     float captureQuality(const QImage& image, QString* error) override
     {
         try {
-            const std::vector<Detection> dets = detect(image);
+            const std::vector<Detection> dets = detect(image, m_reach);
             if (dets.empty())
                 return 0;
             const Detection& d = dets.front();
-            const double detector = clamp01((d.score + 0.5) / 1.0);
             const double pose = d.pose == 0 ? 1.0 : 0.85;
-            const double size = clamp01((d.box.width() - 76.0) / 10.0);
+            const double width = d.box.width();
             const QImage patch = grayOf(image.copy(d.box.intersected(image.rect())))
                                      .scaled(96, 96, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            const double sharpness = clamp01((laplacianVariance(patch) - 40.0) / 100.0);
+            const double v = laplacianVariance(patch);
             const double m = meanLevel(patch);
-            const double exposure = clamp01((m - 35.0) / 45.0) * clamp01((240.0 - m) / 30.0);
-            return float(detector * pose * size * sharpness * exposure);
+            const double usable = clamp01((d.score + 0.5) / 1.0) * pose * clamp01((width - 76.0) / 10.0) *
+                                  clamp01((v - 40.0) / 100.0) * clamp01((m - 35.0) / 45.0) *
+                                  clamp01((240.0 - m) / 30.0);
+            const double sharpness = v / (v + 400.0);
+            const double exposure = std::max(0.0, 1.0 - std::pow((m - 128.0) / 128.0, 2));
+            const double size = width / (width + 100.0);
+            const double rank = pose * sharpness * exposure * size;
+            if (usable < usableFaceQuality)
+                return float(usable);
+            return float(usableFaceQuality + (1.0 - usableFaceQuality) * rank);
         } catch (const std::exception& e) {
             if (error)
                 *error = QString::fromUtf8(e.what());
             return 0;
         }
     }
+
+private:
+    long m_reach = 0;
 };
 
 } // namespace
 
 std::shared_ptr<FaceAnalyser> makeDefaultFaceAnalyser()
 {
-    return std::make_shared<DlibFaceAnalyser>();
+    // A VGA camera's frame: faces of at least 80 px in a 640 px frame (an
+    // eighth of its width) are found at the cost of a VGA frame whatever the
+    // camera's resolution; smaller ones at the cost of a full search.
+    return makeDlibFaceAnalyser(640);
+}
+
+std::shared_ptr<FaceAnalyser> makeDlibFaceAnalyser(long reach)
+{
+    return std::make_shared<DlibFaceAnalyser>(reach);
 }
 
 } // namespace pondra

@@ -18,6 +18,9 @@ struct FaceBox
     float confidence = 0;
 };
 
+/// The capture quality from which a face makes a usable photo.
+inline constexpr float usableFaceQuality = 0.4f;
+
 /**
  * Face rectangles and capture quality. Slow (tens of milliseconds a call):
  * call it on a worker thread, never on the UI thread. An implementation may
@@ -31,13 +34,20 @@ public:
     /// The faces of the image, most confident first. `error` is set when the
     /// analysis itself failed (the list is then empty).
     virtual std::vector<FaceBox> detectFaces(const QImage& image, QString* error) = 0;
-    /// How usable the first face is, 0..1; 0 without a face. `error` is set
-    /// when the analysis failed (the score is then 0).
+    /// How good a photo of the first face the image makes, 0..1: 0 without a
+    /// face, below `usableFaceQuality` for a face too small, blurred, dark or
+    /// turned to make a photo, and above it higher for a better photo of the
+    /// same face (sharper, better lit, larger). `error` is set when the
+    /// analysis failed (the score is then 0).
     virtual float captureQuality(const QImage& image, QString* error) = 0;
 };
 
 /// The dlib HOG frontal face detector with our own quality estimate.
 std::shared_ptr<FaceAnalyser> makeDefaultFaceAnalyser();
+/// The same, searching images larger than `reach` pixels (on the longer side)
+/// for large faces first, at the cost of an image of that size; `reach` 0
+/// searches every image whole (the reference the faster search matches).
+std::shared_ptr<FaceAnalyser> makeDlibFaceAnalyser(long reach);
 
 /// Answers from functions the test supplies (called on the analysis thread).
 class FakeFaceAnalyser final : public FaceAnalyser

@@ -1,11 +1,14 @@
 #include "capture/CameraCapture.h"
 #include "platform/camera/FakeCameraBackend.h"
+#include "platform/camera/QtCameraBackend.h"
 
 #include "TestEnvironment.h"
 
 #include <QtTest>
 
 #include <mutex>
+
+#include <sys/stat.h>
 
 using namespace pondra;
 using namespace std::chrono_literals;
@@ -24,6 +27,15 @@ QImage frame(int number, QSize size = QSize(640, 480))
 int numberOf(const QImage& image)
 {
     return qRed(image.pixel(image.width() / 2, image.height() / 2));
+}
+
+// When the camera's first frame arrives (its start answer) after the session
+// was opened: every warm-up counts from it.
+void firstFrameRows()
+{
+    QTest::addColumn<int>("firstFrameMs");
+    QTest::newRow("first frame at once") << 0;
+    QTest::newRow("first frame after 3 s") << 3000;
 }
 
 struct Fixture
@@ -62,7 +74,7 @@ struct Fixture
         makeCapture(std::move(backend));
     }
 
-    void makeCapture(std::unique_ptr<FakeCameraBackend> backend)
+    void makeCapture(std::unique_ptr<CameraBackend> backend)
     {
         capture =
             std::make_unique<CameraCapture>(std::move(backend), analyser, scheduler, settings, awayFolder);
@@ -91,13 +103,21 @@ private Q_SLOTS:
     void cameraList();
     void cameraSelection_data();
     void cameraSelection();
+    void stableCameraIds_data();
+    void stableCameraIds();
+    void noCameraWithoutGuiApplication();
     void burstCandidates_data();
     void burstCandidates();
     void burstChoice_data();
     void burstChoice();
     void burstWindowAndFailures();
+    void burstWindowTimes_data();
+    void burstWindowTimes();
     void singleFrame_data();
     void singleFrame();
+    void stillWarmUp_data();
+    void stillWarmUp();
+    void lateStillIsIgnored();
     void singleOrBurstByUseBestPhoto();
     void presenceAfterRuns();
     void secondRequestDuringRun();
@@ -181,6 +201,77 @@ void TestCameraCapture::cameraSelection()
     QVERIFY(f.capture->isPondraMode.get());
 }
 
+void TestCameraCapture::stableCameraIds_data()
+{
+    // The cameras as the system lists them before and after a replug or a
+    // reboot, and the camera chosen before: the identifier stored for it
+    // names the same camera afterwards, or none when it is gone.
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<int>("found"); // -1: not connected
+
+    const QString a = QStringLiteral("HD Webcam"), b = QStringLiteral("Integrated Camera"),
+                  c = QStringLiteral("Desk Camera");
+    QTest::newRow("same list") << QStringList{a, b} << 1 << QStringList{a, b} << 1;
+    QTest::newRow("reordered") << QStringList{a, b, c} << 0 << QStringList{c, b, a} << 2;
+    QTest::newRow("another camera unplugged") << QStringList{a, b, c} << 2 << QStringList{c} << 0;
+    QTest::newRow("the chosen camera unplugged") << QStringList{a, b} << 0 << QStringList{b} << -1;
+    QTest::newRow("a camera added in front") << QStringList{b} << 0 << QStringList{c, a, b} << 2;
+    QTest::newRow("two of a kind: the second") << QStringList{a, b, a} << 2 << QStringList{b, a, a} << 2;
+    QTest::newRow("two of a kind: the first, after the other camera left")
+        << QStringList{a, b, a} << 0 << QStringList{a, a} << 0;
+    QTest::newRow("nameless cameras")
+        << QStringList{QString(), QString()} << 1 << QStringList{QString(), b, QString()} << 2;
+    QTest::newRow("a name that looks numbered") << QStringList{a, a + QStringLiteral(" #2"), a} << 2
+                                                << QStringList{a, a + QStringLiteral(" #2"), a} << 2;
+}
+
+void TestCameraCapture::stableCameraIds()
+{
+    QFETCH(QStringList, before);
+    QFETCH(int, chosen);
+    QFETCH(QStringList, after);
+    QFETCH(int, found);
+    const QStringList idsBefore = pondra::stableCameraIds(before);
+    const QStringList idsAfter = pondra::stableCameraIds(after);
+    QCOMPARE(QSet<QString>(idsBefore.begin(), idsBefore.end()).size(), idsBefore.size());
+    QCOMPARE(QSet<QString>(idsAfter.begin(), idsAfter.end()).size(), idsAfter.size());
+    QVERIFY(!idsBefore.contains(QString()));
+    QCOMPARE(idsAfter.indexOf(idsBefore.at(chosen)), found);
+
+    // Through the capture: the stored choice opens that camera, or the
+    // default one (the first) when it is gone.
+    QList<CameraIdentity> cameras;
+    for (qsizetype i = 0; i < after.size(); ++i)
+        cameras.push_back({idsAfter.at(i), after.at(i)});
+    Fixture f(cameras);
+    f.capture->setSelectedCameraId(idsBefore.at(chosen));
+    f.capture->capturePondra();
+    QVERIFY(f.camera->lastSession);
+    QCOMPARE(f.camera->lastSession->camera.id, idsAfter.at(std::max(found, 0)));
+    f.scheduler.advance(2s);
+    QTRY_VERIFY(!f.capture->isCapturing());
+}
+
+void TestCameraCapture::noCameraWithoutGuiApplication()
+{
+    // Qt turns camera frames into images with the graphics stack, which a
+    // plain QCoreApplication lacks: no camera rather than a crash.
+    QTest::ignoreMessage(QtCriticalMsg, "No camera: the camera needs a graphical application");
+    auto backend = std::make_unique<QtCameraBackend>();
+    QVERIFY(backend->cameras().isEmpty());
+    QVERIFY(!backend->defaultCamera());
+    Fixture f;
+    f.makeCapture(std::move(backend));
+    f.camera = nullptr;
+    QVERIFY(f.capture->availableCameras.get().isEmpty());
+    QTest::ignoreMessage(QtCriticalMsg, "No camera available");
+    f.capture->capturePondra(true);
+    QVERIFY(!f.capture->isCapturing());
+    QVERIFY(f.capture->photoSkipped.get() && f.capture->isPondraMode.get());
+}
+
 void TestCameraCapture::burstCandidates_data()
 {
     QTest::addColumn<int>("frames");
@@ -191,6 +282,8 @@ void TestCameraCapture::burstCandidates_data()
     QTest::newRow("6") << 6 << QList<int>{0, 1, 2, 3, 4};
     QTest::newRow("10") << 10 << QList<int>{0, 2, 4, 6, 8};
     QTest::newRow("45") << 45 << QList<int>{0, 9, 18, 27, 36};
+    // Only the first 240 frames are kept: 240 / 5 = 48.
+    QTest::newRow("300") << 300 << QList<int>{0, 48, 96, 144, 192};
 }
 
 void TestCameraCapture::burstCandidates()
@@ -200,7 +293,7 @@ void TestCameraCapture::burstCandidates()
     Fixture f;
     QList<QImage> list;
     for (int i = 0; i < frames; ++i)
-        list.push_back(frame(i));
+        list.push_back(frame(i % 256, QSize(8, 8)));
     QTest::ignoreMessage(
         QtInfoMsg,
         qPrintable(QStringLiteral("Scoring %1 burst frames for face quality").arg(positions.size())));
@@ -316,6 +409,35 @@ void TestCameraCapture::burstWindowAndFailures()
     }
 }
 
+void TestCameraCapture::burstWindowTimes_data()
+{
+    // The window opens 0.5 s after the first frame and lasts 1.5 s.
+    firstFrameRows();
+}
+
+void TestCameraCapture::burstWindowTimes()
+{
+    QFETCH(int, firstFrameMs);
+    Fixture f;
+    f.camera->startAnswer = FakeCameraBackend::Answer::Never;
+    for (int n : {1, 2, 3, 4})
+        f.scores[n] = 0.5f;
+    f.capture->capturePondra();
+    f.scheduler.advance(milliseconds(firstFrameMs));
+    f.camera->lastSession->answerStart(true);
+    // Frames at 499 and 2001 ms after the first frame fall outside.
+    const QList<std::pair<int, int>> frames{{499, 1}, {500, 2}, {1999, 3}, {2001, 4}};
+    int now = 0;
+    for (const auto& [at, number] : frames) {
+        f.scheduler.advance(milliseconds(at - now));
+        now = at;
+        QVERIFY(f.camera->lastSession);
+        f.camera->lastSession->deliverFrame(frame(number));
+    }
+    QTRY_VERIFY(!f.capture->isCapturing());
+    QCOMPARE(f.scored, (std::vector<int>{2, 3}));
+}
+
 void TestCameraCapture::singleFrame_data()
 {
     QTest::addColumn<int>("start");
@@ -367,6 +489,52 @@ void TestCameraCapture::singleFrame()
     QVERIFY(f.camera->lastSession == nullptr);
     if (photo)
         QCOMPARE(f.capture->capturedImage.get()->size(), QSize(240, 240));
+}
+
+void TestCameraCapture::stillWarmUp_data()
+{
+    firstFrameRows();
+}
+
+void TestCameraCapture::stillWarmUp()
+{
+    // The still photo is asked for 1.5 s after the camera's first frame.
+    QFETCH(int, firstFrameMs);
+    Fixture f;
+    f.capture->setUseBestPhoto(false);
+    f.camera->startAnswer = FakeCameraBackend::Answer::Never;
+    f.camera->stillPhotos = {frame(7)};
+    f.capture->capturePondra();
+    f.scheduler.advance(milliseconds(firstFrameMs));
+    auto* session = f.camera->lastSession;
+    session->answerStart(true);
+    f.scheduler.advance(1499ms);
+    QCOMPARE(session->stillRequests, 0);
+    f.scheduler.advance(1ms);
+    QCOMPARE(session->stillRequests, 1);
+    f.scheduler.runPending();
+    QTRY_VERIFY(!f.capture->isCapturing());
+    QCOMPARE(numberOf(*f.capture->capturedImage.get()), 7);
+}
+
+void TestCameraCapture::lateStillIsIgnored()
+{
+    // A still photo that comes after the 10 s limit finds the run ended.
+    Fixture f;
+    f.capture->setUseBestPhoto(false);
+    f.camera->stillAnswer = FakeCameraBackend::Answer::Never;
+    QTest::ignoreMessage(QtInfoMsg, "Using camera: Built-in Camera (single frame mode)");
+    f.capture->capturePondra(true);
+    f.scheduler.advance(1500ms);
+    QCOMPARE(f.camera->lastSession->stillRequests, 1);
+    f.scheduler.advance(9999ms);
+    QVERIFY(f.capture->isCapturing());
+    f.scheduler.advance(2ms);
+    if (auto* session = f.camera->lastSession)
+        session->answerStill(frame(7));
+    QTRY_VERIFY(!f.capture->isCapturing());
+    QVERIFY(!f.capture->capturedImage.get());
+    QVERIFY(f.capture->photoSkipped.get());
 }
 
 void TestCameraCapture::singleOrBurstByUseBestPhoto()
@@ -487,6 +655,24 @@ void TestCameraCapture::awayPhotoCache()
     QCOMPARE(QImage(path).size(), QSize(240, 240));
     // Written whole through a temporary file: nothing else is left beside it.
     QCOMPARE(QDir(f.awayFolder).entryList(QDir::Files), QStringList{QStringLiteral("away-photo.jpg")});
+
+    // The next photo replaces the file whole (a new file moved into place):
+    // a reader of the old one never sees it half-written.
+    const auto inode = [&] {
+        struct stat st = {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    QFile reader(path);
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    const QByteArray before = reader.peek(1 << 20);
+    const ino_t first = inode();
+    f.scores[200] = 0.9f;
+    f.runBurst({frame(200)});
+    QTest::ignoreMessage(QtInfoMsg, "Saved away photo to cache");
+    f.capture->resetPondra();
+    QVERIFY(inode() != first);
+    QCOMPARE(reader.readAll(), before);
+    QVERIFY(numberOf(QImage(path)) > 150);
 
     // A restart starts away with the cached photo, published once.
     QTest::ignoreMessage(QtInfoMsg, "Loaded cached away photo");
