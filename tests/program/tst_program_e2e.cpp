@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QSettings>
@@ -144,6 +145,12 @@ void TestProgramEndToEnd::initTestCase()
 {
     QVERIFY(m_desktop.start());
     QVERIFY(m_server.start());
+    // The teams the tests' users are in, so that the main window's team picker can show them.
+    QVERIFY(m_server.command(
+        QStringLiteral("setTeams"),
+        {{QStringLiteral("teams"),
+          QJsonArray{QStringLiteral("Default"), QStringLiteral("Blue"), QStringLiteral("Green"),
+                     QStringLiteral("Red"), QStringLiteral("Teal"), QStringLiteral("Orange")}}}));
 }
 
 void TestProgramEndToEnd::runsWithANameAndQuitsCleanly()
@@ -266,6 +273,7 @@ void TestProgramEndToEnd::comesBackSeesTheTeamAndGoesAwayOnLock()
                                                           .arg(shown.box.height())));
 
     // Locking the screen sends the user away within 2 s.
+    m_server.clearEvents();
     QElapsedTimer sinceLock;
     sinceLock.start();
     QVERIFY(session.lockScreen());
@@ -350,6 +358,8 @@ void TestProgramEndToEnd::ringBetweenTwoCopies()
         },
         3'000);
     QVERIFY(bubble);
+    const auto gusCard = gus.waitForWindowWithRole(teamWindowRole);
+    QVERIFY(gusCard);
 
     // Every window up at once, in one picture of the whole screen, which the checks below read.
     const QImage screen = m_desktop.grabScreen();
@@ -362,11 +372,11 @@ void TestProgramEndToEnd::ringBetweenTwoCopies()
     QVERIFY2(edge.red() - edge.blue() > 60 && edge.green() - edge.blue() > 40, qPrintable(edge.name()));
     const Patch dark = patchOf(screen.copy(bubble->geometry), QColor(0x28, 0x28, 0x28), 40);
     QVERIFY2(dark.pixels > 4000, qPrintable(QString::number(dark.pixels)));
-    const Patch sure = patchOf(screen.copy(gusTeam->geometry), green);
+    const Patch sure = patchOf(screen.copy(gusCard->geometry), green);
     QVERIFY2(sure.pixels > 300, qPrintable(QString::number(sure.pixels)));
 
-    // "Sure!" reaches Fay: the server passes the answer on, her pill returns, Gus's glow goes.
-    QVERIFY(m_desktop.click(gusTeam->geometry.topLeft() + sure.box.center()));
+    // "Sure!" reaches Fay: the server passes the answer on and her pill returns; Gus's ring display goes.
+    QVERIFY(m_desktop.click(gusCard->geometry.topLeft() + sure.box.center()));
     const auto answer = m_server.waitForEvent(QStringLiteral("http"), [](const QJsonObject& e) {
         return e.value(QStringLiteral("target")).toString() == QLatin1String("/pondra/ring-response");
     });
@@ -377,6 +387,15 @@ void TestProgramEndToEnd::ringBetweenTwoCopies()
     QTRY_VERIFY(pillPixels(m_desktop.grab(fayMain->geometry), yellow) < 20 &&
                 pillPixels(m_desktop.grab(fayMain->geometry), green) > 300);
     QTRY_VERIFY(!gus.waitForWindowWithRole(QStringLiteral("PondraGlowWindow"), 0));
+    QTRY_VERIFY(!gus.waitForWindowWithRole(QStringLiteral("PondraCursorRing"), 0));
+    // Gus's team window shows the team again: another height, and no card button (a green idle dot may
+    // remain).
+    const auto showsTheTeam = [&] {
+        const auto team = gus.waitForWindowWithRole(teamWindowRole);
+        return team && team->geometry.height() != gusCard->geometry.height() &&
+               patchOf(m_desktop.grab(team->geometry), green).pixels < 150;
+    };
+    QTRY_VERIFY(showsTheTeam());
 
     QCOMPARE(fay.terminate(), std::optional<int>(0));
     QCOMPARE(gus.terminate(), std::optional<int>(0));
