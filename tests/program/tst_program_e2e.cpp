@@ -137,6 +137,10 @@ private Q_SLOTS:
     void installedTreeFindsEverything();
 
 private:
+    /// "Quit Pondra" by its shortcut, typed in `window`: the program ends with
+    /// 0 and without complaints about what it tore down.
+    void quitByShortcutIn(PondraProcess& pondra, const WindowInfo& window);
+
     Desktop m_desktop;
     TeamServerProcess m_server;
 };
@@ -187,6 +191,15 @@ void TestProgramEndToEnd::runsWithANameAndQuitsCleanly()
     }
 }
 
+void TestProgramEndToEnd::quitByShortcutIn(PondraProcess& pondra, const WindowInfo& window)
+{
+    QVERIFY(m_desktop.focus(window.id));
+    QVERIFY(m_desktop.key(QStringLiteral("ctrl+q")));
+    QCOMPARE(pondra.waitForExit(), std::optional<int>(0));
+    QVERIFY2(pondra.teardownWarnings().isEmpty(),
+             qPrintable(pondra.teardownWarnings().join(QLatin1Char('\n'))));
+}
+
 void TestProgramEndToEnd::firstStartWithoutANameOrATray()
 {
     // A first start: nothing set but the team server, and a desktop without a tray.
@@ -207,10 +220,7 @@ void TestProgramEndToEnd::firstStartWithoutANameOrATray()
     QVERIFY(m_desktop.focus(settings->id));
     QVERIFY(m_desktop.type(QStringLiteral("Zoe")));
     QTRY_COMPARE(session.setting(QStringLiteral("userName")), std::optional<QString>(QStringLiteral("Zoe")));
-    QVERIFY(m_desktop.key(QStringLiteral("ctrl+q")));
-    QCOMPARE(pondra.waitForExit(), std::optional<int>(0));
-    QVERIFY2(pondra.teardownWarnings().isEmpty(),
-             qPrintable(pondra.teardownWarnings().join(QLatin1Char('\n'))));
+    quitByShortcutIn(pondra, *settings);
 }
 
 void TestProgramEndToEnd::comesBackSeesTheTeamAndGoesAwayOnLock()
@@ -281,11 +291,7 @@ void TestProgramEndToEnd::comesBackSeesTheTeamAndGoesAwayOnLock()
     QVERIFY2(sinceLock.elapsed() <= 2'000, qPrintable(QString::number(sinceLock.elapsed())));
 
     // "Quit Pondra" by its shortcut in the main window.
-    QVERIFY(m_desktop.focus(mainWindow->id));
-    QVERIFY(m_desktop.key(QStringLiteral("ctrl+q")));
-    QCOMPARE(pondra.waitForExit(), std::optional<int>(0));
-    QVERIFY2(pondra.teardownWarnings().isEmpty(),
-             qPrintable(pondra.teardownWarnings().join(QLatin1Char('\n'))));
+    quitByShortcutIn(pondra, *mainWindow);
 }
 
 void TestProgramEndToEnd::ringBetweenTwoCopies()
