@@ -68,6 +68,8 @@ void WindowRegistry::openSettings()
         if (!m_settingsWindow)
             return;
         add(m_settingsWindow);
+        // Its shortcuts stay live here when the main window, whose menu carries them, is closed.
+        m_settingsWindow->addActions({settingsAction(), quitAction()});
     }
     QWidget* window = m_settingsWindow;
     if (window->isMinimized())
@@ -82,6 +84,7 @@ QAction* WindowRegistry::settingsAction()
     if (!m_settingsAction) {
         m_settingsAction = new QAction(QStringLiteral("Settings..."), this);
         m_settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        m_settingsAction->setShortcutContext(Qt::ApplicationShortcut);
         m_settingsAction->setMenuRole(QAction::PreferencesRole);
         connect(m_settingsAction, &QAction::triggered, this, &WindowRegistry::openSettings);
     }
@@ -93,6 +96,7 @@ QAction* WindowRegistry::quitAction()
     if (!m_quitAction) {
         m_quitAction = new QAction(QStringLiteral("Quit Pondra"), this);
         m_quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        m_quitAction->setShortcutContext(Qt::ApplicationShortcut);
         m_quitAction->setMenuRole(QAction::QuitRole);
         connect(m_quitAction, &QAction::triggered, this, [] { QCoreApplication::quit(); });
     }

@@ -61,7 +61,9 @@ public:
     QWidget* settingsWindow() const { return m_settingsWindow; }
 
     /// "Settings..." (Ctrl+,): opens the settings. Shared by the main window's
-    /// "Pondra" menu and the tray menu.
+    /// "Pondra" menu and the tray menu. Like the application menu they stand
+    /// for, both shortcuts work in every window of the program while the main
+    /// window or the settings window is shown.
     QAction* settingsAction();
     /// "Quit Pondra" (Ctrl+Q): quits the application cleanly.
     QAction* quitAction();

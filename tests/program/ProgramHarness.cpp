@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTest>
 
 #include <csignal>
 #include <unistd.h>
@@ -51,7 +52,8 @@ bool Desktop::start()
         return false;
     // xcompmgr quits at once when it cannot take the screen; give it that moment.
     TeamServerProcess::pumpUntil([] { return false; }, 300);
-    return m_compositor.isRunning();
+    m_probe = std::make_unique<X11Probe>(m_x.display());
+    return m_compositor.isRunning() && m_probe->isConnected();
 }
 
 std::optional<QString> Desktop::run(const QString& program, const QStringList& arguments) const
@@ -136,11 +138,39 @@ bool Desktop::key(const QString& keys) const
     return run(QStringLiteral("xdotool"), {QStringLiteral("key"), keys}).has_value();
 }
 
+bool Desktop::type(const QString& text) const
+{
+    return run(QStringLiteral("xdotool"), {QStringLiteral("type"), text}).has_value();
+}
+
 bool Desktop::move(const QString& windowId, const QPoint& topLeft) const
 {
     return run(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), windowId,
                                            QString::number(topLeft.x()), QString::number(topLeft.y())})
         .has_value();
+}
+
+bool Desktop::pointerTo(const QPoint& position) const
+{
+    return run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                                           QString::number(position.x()), QString::number(position.y())})
+        .has_value();
+}
+
+bool Desktop::click(const QPoint& position) const
+{
+    return pointerTo(position) &&
+           run(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")}).has_value();
+}
+
+QImage Desktop::grab(const QRect& area) const
+{
+    return m_probe ? m_probe->grab(area) : QImage();
+}
+
+QImage Desktop::grabScreen() const
+{
+    return grab(QRect(QPoint(0, 0), screenSize));
 }
 
 bool UserSession::start()
@@ -169,6 +199,26 @@ bool UserSession::start()
     add.setArguments(
         {QStringLiteral("c1"), QStringLiteral("seat0"), quint32(::getuid()), QStringLiteral("pondra"), true});
     return m_systemBus.connection().call(add).type() == QDBusMessage::ReplyMessage;
+}
+
+bool UserSession::startTrayHost()
+{
+    return m_trayHost.start(m_sessionBus);
+}
+
+bool UserSession::lockScreen()
+{
+    const QString login1 = QStringLiteral("org.freedesktop.login1");
+    const QString session = QStringLiteral("/org/freedesktop/login1/session/c1");
+    const QString sessionInterface = QStringLiteral("org.freedesktop.login1.Session");
+    QDBusMessage lock =
+        QDBusMessage::createMethodCall(login1, session, sessionInterface, QStringLiteral("Lock"));
+    QDBusMessage hint =
+        QDBusMessage::createMethodCall(login1, session, sessionInterface, QStringLiteral("SetLockedHint"));
+    hint.setArguments({true});
+    const QDBusConnection bus = m_systemBus.connection();
+    return bus.call(lock).type() == QDBusMessage::ReplyMessage &&
+           bus.call(hint).type() == QDBusMessage::ReplyMessage;
 }
 
 QString UserSession::settingsFile() const
@@ -219,13 +269,19 @@ QProcessEnvironment UserSession::environment(const Desktop& desktop) const
 
 PondraProcess::~PondraProcess()
 {
+    // A failed check is easier to read beside what the program logged.
+    if (QTest::currentTestFailed() || qEnvironmentVariableIsSet("PONDRA_E2E_LOG"))
+        qInfo().noquote() << "Log of" << m_program << "(pid" << m_lastPid << "):\n" << errorOutput();
     m_process.stop();
 }
 
 bool PondraProcess::start()
 {
     m_stderr.clear();
-    return m_process.start(m_program, {}, m_session.environment(m_desktop));
+    if (!m_process.start(m_program, {}, m_session.environment(m_desktop)))
+        return false;
+    m_lastPid = pid();
+    return true;
 }
 
 qint64 PondraProcess::pid() const

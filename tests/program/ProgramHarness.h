@@ -5,8 +5,11 @@
 // error, its exit code, and what the local team server sees.
 #include "TeamServerProcess.h"
 #include "TestProcesses.h"
+#include "TrayPanel.h"
+#include "X11Probe.h"
 #include "XvfbServer.h"
 
+#include <QImage>
 #include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
@@ -14,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace pondra::test {
@@ -38,6 +42,8 @@ struct WindowInfo
 class Desktop final
 {
 public:
+    static constexpr QSize screenSize{1280, 1024};
+
     bool start();
     QString display() const { return m_x.display(); }
 
@@ -53,11 +59,21 @@ public:
     bool focus(const QString& windowId) const;
     /// Types keys (xdotool names, e.g. "Return") into the focused window.
     bool key(const QString& keys) const;
+    /// Types text into the focused window.
+    bool type(const QString& text) const;
     bool move(const QString& windowId, const QPoint& topLeft) const;
+    /// Moves the pointer there, as a user's mouse does.
+    bool pointerTo(const QPoint& position) const;
+    /// Moves the pointer there and clicks the left button.
+    bool click(const QPoint& position) const;
+    /// What the screen shows there, blended by the compositing manager (see X11Probe::grab).
+    QImage grab(const QRect& area) const;
+    QImage grabScreen() const;
 
 private:
     XvfbServer m_x;
     ManagedProcess m_compositor;
+    std::unique_ptr<X11Probe> m_probe;
 };
 
 /**
@@ -70,6 +86,12 @@ class UserSession final
 {
 public:
     bool start();
+    /// Adds a desktop panel's tray host to the session; do it before a start.
+    bool startTrayHost();
+    /// The panel's view of the tray, on this session's bus.
+    TrayPanel trayPanel() const { return TrayPanel(m_sessionBus.connection()); }
+    /// Locks the screen as logind does: the session's Lock signal, then its LockedHint.
+    bool lockScreen();
     QString home() const { return m_dir.path(); }
     QString settingsFile() const;
     /// Writes a setting as the program stores it; do it before a start.
@@ -88,6 +110,7 @@ private:
     PrivateBus m_sessionBus;
     DBusMockProcess m_logind;
     DBusMockProcess m_notifications;
+    TrayHost m_trayHost;
 };
 
 /// The installed-alike program (the build's `pondra`) as one process.
@@ -128,6 +151,7 @@ private:
     UserSession& m_session;
     QString m_program = QStringLiteral(PONDRA_PROGRAM_PATH);
     ManagedProcess m_process;
+    qint64 m_lastPid = 0;
     mutable QString m_stderr;
 };
 

@@ -6,7 +6,8 @@
 namespace pondra::test {
 
 ScopedXdgHome::ScopedXdgHome()
-    : m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldData(qgetenv("XDG_DATA_HOME")), m_oldCache(qgetenv("XDG_CACHE_HOME"))
+    : m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldData(qgetenv("XDG_DATA_HOME")),
+      m_oldCache(qgetenv("XDG_CACHE_HOME"))
 {
     QDir(m_dir.path()).mkpath(QStringLiteral("config"));
     QDir(m_dir.path()).mkpath(QStringLiteral("data"));
@@ -32,6 +33,13 @@ ScopedXdgHome::~ScopedXdgHome()
 QString testDataPath(const QString& name)
 {
     return QString::fromLocal8Bit(qgetenv("PONDRA_SOURCE_DIR")) + QStringLiteral("/tests/data/") + name;
+}
+
+QString galleryFolder()
+{
+    const QString root = qEnvironmentVariable("PONDRA_BINARY_DIR", QDir::currentPath());
+    QDir().mkpath(root + QStringLiteral("/gallery"));
+    return root + QStringLiteral("/gallery");
 }
 
 } // namespace pondra::test

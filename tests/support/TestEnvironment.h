@@ -23,4 +23,7 @@ private:
 /// Absolute path of a file under the source tree's tests/data folder.
 QString testDataPath(const QString& name);
 
+/// Where gallery pictures go: "<build folder>/gallery", made when missing.
+QString galleryFolder();
+
 } // namespace pondra::test

@@ -3,6 +3,7 @@
 // What every test that draws views fixes, so pixel probes and gallery
 // pictures come out the same on every machine: the DejaVu Sans font, the
 // Fusion style, the C locale and a scale factor of 1.
+#include "TestEnvironment.h"
 #include "XvfbServer.h"
 
 #include <QApplication>
@@ -78,14 +79,6 @@ public:
         return false;
     }
 };
-
-/// Where gallery pictures go: "<build folder>/gallery".
-inline QString galleryFolder()
-{
-    const QString root = qEnvironmentVariable("PONDRA_BINARY_DIR", QDir::currentPath());
-    QDir().mkpath(root + QStringLiteral("/gallery"));
-    return root + QStringLiteral("/gallery");
-}
 
 /// A plain top-level window in the window registry, as our windows register.
 inline std::unique_ptr<QWidget> registeredWindow(const QString& title, const QString& identifier = {})

@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace pondra::test {
@@ -24,8 +25,10 @@ X11Probe::X11Probe(const QString& display)
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
     for (int i = 0; i < screenNumber && it.rem; ++i)
         xcb_screen_next(&it);
-    if (it.rem)
+    if (it.rem) {
         m_root = it.data->root;
+        m_rootDepth = it.data->root_depth;
+    }
 }
 
 X11Probe::~X11Probe()
@@ -84,6 +87,42 @@ QList<quint32> X11Probe::stacking() const
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i)
         out.append(children[i]);
+    return out;
+}
+
+QImage X11Probe::grab(const QRect& area) const
+{
+    if (!isConnected() || area.isEmpty())
+        return {};
+    // Copied from the root with its inferiors, the pixels are those the
+    // compositing manager painted on the root. GetImage on the root instead
+    // has the server paint each redirected window's own pixels into it, which
+    // shows the transparent parts of 32-bit windows as black.
+    const xcb_pixmap_t pixmap = xcb_generate_id(m_connection);
+    xcb_create_pixmap(m_connection, m_rootDepth, pixmap, m_root, quint16(area.width()),
+                      quint16(area.height()));
+    const xcb_gcontext_t gc = xcb_generate_id(m_connection);
+    const quint32 includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
+    xcb_create_gc(m_connection, gc, pixmap, XCB_GC_SUBWINDOW_MODE, &includeInferiors);
+    xcb_copy_area(m_connection, m_root, pixmap, gc, qint16(area.x()), qint16(area.y()), 0, 0,
+                  quint16(area.width()), quint16(area.height()));
+    Reply<xcb_get_image_reply_t> image(
+        xcb_get_image_reply(m_connection,
+                            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, 0, 0,
+                                          quint16(area.width()), quint16(area.height()), ~0u),
+                            nullptr));
+    xcb_free_gc(m_connection, gc);
+    xcb_free_pixmap(m_connection, pixmap);
+    // A 24-bit screen in 32-bit pixels, least significant byte first: Xvfb's layout, and QImage's RGB32.
+    const qsizetype bytes = qsizetype(area.width()) * area.height() * 4;
+    if (!image || image->depth != 24 ||
+        xcb_get_setup(m_connection)->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST ||
+        xcb_get_image_data_length(image.get()) != bytes)
+        return {};
+    QImage out(area.size(), QImage::Format_RGB32);
+    const uint8_t* data = xcb_get_image_data(image.get());
+    for (int y = 0; y < area.height(); ++y)
+        std::memcpy(out.scanLine(y), data + qsizetype(y) * area.width() * 4, std::size_t(area.width()) * 4);
     return out;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -37,10 +38,15 @@ public:
     WindowFacts facts(quint32 window) const;
     /// The root window's children, bottom to top.
     QList<quint32> stacking() const;
+    /// What the screen shows in `area` (root coordinates), as a screenshot tool
+    /// sees it: translucent windows as the compositing manager blended them.
+    /// Null when it cannot be read.
+    QImage grab(const QRect& area) const;
 
 private:
     xcb_connection_t* m_connection = nullptr;
     quint32 m_root = 0;
+    quint8 m_rootDepth = 0;
 };
 
 } // namespace pondra::test

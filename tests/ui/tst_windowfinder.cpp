@@ -5,6 +5,7 @@
 #include "ViewTesting.h"
 
 #include <QAction>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QWindow>
 
@@ -172,6 +173,28 @@ private Q_SLOTS:
         failsafe.start(5000);
         QCOMPARE(QCoreApplication::exec(), 0);
         QVERIFY(!timedOut);
+    }
+
+    void sharedShortcutsWorkInTheSettingsWindow()
+    {
+        // Typed where the user is, with no main window (whose menu carries them) open.
+        auto& registry = WindowRegistry::instance();
+        registry.setSettingsWindowFactory([] {
+            auto* w = new QWidget;
+            w->setWindowTitle(QStringLiteral("Pondra Settings"));
+            return w;
+        });
+        registry.openSettings();
+        QWidget* settings = registry.settingsWindow();
+        QVERIFY(settings);
+        QTRY_COMPARE(activeWindow(), settings);
+        QSignalSpy opened(registry.settingsAction(), &QAction::triggered);
+        QSignalSpy quit(registry.quitAction(), &QAction::triggered);
+        QTest::keyClick(settings, Qt::Key_Comma, Qt::ControlModifier);
+        QTest::keyClick(settings, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(quit.size(), 1);
+        settings->close();
     }
 };
 
