@@ -44,4 +44,7 @@ status=0
 while kill -0 "$program_pid" 2>/dev/null; do
     wait "$program_pid" && status=0 || status=$?
 done
+# The program may have ended just as a signal interrupted the last wait: its
+# own status is still there to collect (127 once it has been collected).
+if wait "$program_pid" 2>/dev/null; then status=0; else rc=$?; [ "$rc" -eq 127 ] || status=$rc; fi
 exit "$status"
