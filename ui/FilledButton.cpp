@@ -44,9 +44,8 @@ void FilledButton::setPadding(const QMargins& padding)
 QSize FilledButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    int width = text().isEmpty() ? 0 : metrics.horizontalAdvance(text());
-    if (m_glyph)
-        width += m_glyphSize + (text().isEmpty() ? 0 : 4);
+    const int width = (text().isEmpty() ? 0 : metrics.horizontalAdvance(text())) +
+                      glyphs::leadingWidth(m_glyph, m_glyphSize, !text().isEmpty());
     const int height = std::max(metrics.height(), m_glyph ? m_glyphSize : 0);
     return QSize(width + m_padding.left() + m_padding.right(), height + m_padding.top() + m_padding.bottom());
 }
@@ -72,27 +71,8 @@ void FilledButton::paintEvent(QPaintEvent*)
     painter.fillPath(shape, fill);
 
     const QColor ink = isEnabled() ? palette::white() : palette::withOpacity(palette::white(), 0.6);
-    const QFontMetrics metrics(font());
-    const int textWidth = text().isEmpty() ? 0 : metrics.horizontalAdvance(text());
-    const int glyphWidth = m_glyph ? m_glyphSize + (text().isEmpty() ? 0 : 4) : 0;
-    // Centred as a group; a label too long for the button is cut at the tail.
-    const int available = std::max(0, rect().width() - glyphWidth);
-    const QString shown = metrics.elidedText(text(), Qt::ElideRight, available);
-    const int groupWidth = glyphWidth + std::min(textWidth, available);
-    int x = rect().center().x() + 1 - groupWidth / 2;
-    const int centreY = rect().center().y();
-    if (m_glyph) {
-        glyphs::paint(painter, *m_glyph,
-                      QRectF(x, centreY - m_glyphSize / 2.0 + 0.5, m_glyphSize, m_glyphSize), m_glyphSize,
-                      ink);
-        x += glyphWidth;
-    }
-    if (!shown.isEmpty()) {
-        painter.setPen(ink);
-        painter.setFont(font());
-        painter.drawText(QRect(x, rect().top(), rect().right() - x + 1, rect().height()),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
-    }
+    painter.setFont(font());
+    glyphs::paintWithText(painter, rect(), m_glyph, m_glyphSize, ink, text(), ink);
 
     if (hasFocus()) {
         QPen pen(palette::withOpacity(palette().color(QPalette::Highlight), 0.8), 2);

@@ -1,10 +1,12 @@
 #include "ui/Glyphs.h"
 
+#include <QFontMetrics>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QSvgRenderer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace pondra::glyphs {
@@ -113,6 +115,31 @@ void paintDot(QPainter& painter, const QRectF& rect, const QColor& colour)
     painter.setBrush(colour);
     painter.drawEllipse(rect);
     painter.restore();
+}
+
+int leadingWidth(const std::optional<Glyph>& glyph, int pixelSize, bool hasText)
+{
+    constexpr int gapToText = 4;
+    return glyph ? pixelSize + (hasText ? gapToText : 0) : 0;
+}
+
+void paintWithText(QPainter& painter, const QRect& area, const std::optional<Glyph>& glyph, int pixelSize,
+                   const QColor& glyphColour, const QString& text, const QColor& textColour)
+{
+    const QFontMetrics metrics(painter.font());
+    const int leading = leadingWidth(glyph, pixelSize, !text.isEmpty());
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, std::max(0, area.width() - leading));
+    const int textWidth = shown.isEmpty() ? 0 : metrics.horizontalAdvance(shown);
+    int x = area.left() + std::max(0, (area.width() - leading - textWidth) / 2);
+    if (glyph) {
+        paint(painter, *glyph, QRectF(x, area.top(), pixelSize, area.height()), pixelSize, glyphColour);
+        x += leading;
+    }
+    if (!shown.isEmpty()) {
+        painter.setPen(textColour);
+        painter.drawText(QRect(x, area.top(), area.right() - x + 1, area.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    }
 }
 
 } // namespace pondra::glyphs

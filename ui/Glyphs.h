@@ -4,6 +4,9 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QRectF>
+#include <QString>
+
+#include <optional>
 
 class QPainter;
 
@@ -54,6 +57,15 @@ QIcon icon(Glyph glyph, const QColor& colour);
 
 /// A filled circle inscribed in `rect`: the idle dot and the other status dots.
 void paintDot(QPainter& painter, const QRectF& rect, const QColor& colour);
+
+/// The room a leading glyph of side `pixelSize` takes before a one-line text:
+/// the glyph, and the gap to the text when there is one. 0 without a glyph.
+int leadingWidth(const std::optional<Glyph>& glyph, int pixelSize, bool hasText);
+
+/// A leading glyph and a one-line text in the painter's font, centred together
+/// in `area` (buttons and pills); a text too long for the rest is cut at its tail.
+void paintWithText(QPainter& painter, const QRect& area, const std::optional<Glyph>& glyph, int pixelSize,
+                   const QColor& glyphColour, const QString& text, const QColor& textColour);
 
 } // namespace glyphs
 } // namespace pondra

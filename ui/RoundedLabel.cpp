@@ -8,10 +8,6 @@
 
 namespace pondra {
 
-namespace {
-constexpr int glyphSpacing = 4;
-}
-
 RoundedLabel::RoundedLabel(QWidget* parent) : ElidedLabel(parent)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -56,7 +52,7 @@ void RoundedLabel::setClickable(bool clickable)
 
 int RoundedLabel::glyphWidth() const
 {
-    return m_glyph ? m_glyphSize + (text().isEmpty() ? 0 : glyphSpacing) : 0;
+    return glyphs::leadingWidth(m_glyph, m_glyphSize, !text().isEmpty());
 }
 
 QSize RoundedLabel::sizeHint() const
@@ -85,24 +81,10 @@ void RoundedLabel::paintEvent(QPaintEvent*)
         shape.addRoundedRect(QRectF(rect()), m_radius, m_radius);
         painter.fillPath(shape, m_fill);
     }
-    const QRect area = contentsRect();
-    const int glyphs = glyphWidth();
-    const QString shown =
-        fontMetrics().elidedText(text(), Qt::ElideRight, std::max(0, area.width() - glyphs));
-    const int textWidth = shown.isEmpty() ? 0 : fontMetrics().horizontalAdvance(shown);
-    int x = area.left() + std::max(0, (area.width() - glyphs - textWidth) / 2);
-    if (m_glyph) {
-        glyphs::paint(painter, *m_glyph, QRectF(x, area.top(), m_glyphSize, area.height()), m_glyphSize,
-                      m_glyphColour);
-        x += glyphs;
-    }
-    if (!shown.isEmpty()) {
-        painter.setFont(font());
-        painter.setPen(
-            palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-        painter.drawText(QRect(x, area.top(), area.right() - x + 1, area.height()),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
-    }
+    painter.setFont(font());
+    glyphs::paintWithText(
+        painter, contentsRect(), m_glyph, m_glyphSize, m_glyphColour, text(),
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
 }
 
 void RoundedLabel::mousePressEvent(QMouseEvent* event)
