@@ -3,13 +3,9 @@
 #include "app/AppState.h"
 #include "app/NotificationSetup.h"
 #include "platform/core/Log.h"
+#include "ui/WindowFinder.h"
 
 namespace pondra {
-
-namespace {
-/// The team window's name for the window lookup and for the window system.
-const QString teamWindowIdentifier = QStringLiteral("PondraTeamWindow");
-} // namespace
 
 AppDelegate::AppDelegate(AppState& state, QWidget& mainWindow, Options options, QObject* parent)
     : QObject(parent), m_state(state), m_mainWindow(&mainWindow), m_options(std::move(options))
@@ -47,8 +43,9 @@ void AppDelegate::createTeamWindow()
     m_teamWindow = m_options.windows.teamWindow(m_state);
     if (!m_teamWindow)
         return;
-    m_teamWindow->setObjectName(teamWindowIdentifier);
-    m_teamWindow->setWindowRole(teamWindowIdentifier);
+    // Its name for the window lookup and for the window system.
+    m_teamWindow->setObjectName(WindowIdentifiers::teamWindow);
+    m_teamWindow->setWindowRole(WindowIdentifiers::teamWindow);
     m_teamWindowFrame = std::make_unique<TeamWindowFrame>(*m_teamWindow, m_state.settingsStore(),
                                                           m_state.scheduler(), m_options.screens);
     m_teamWindowFrame->restore();

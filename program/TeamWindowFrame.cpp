@@ -1,5 +1,7 @@
 #include "program/TeamWindowFrame.h"
 
+#include "ui/WindowFinder.h"
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -7,7 +9,8 @@
 namespace pondra {
 
 namespace {
-const QString frameKey = QStringLiteral("PondraTeamWindow");
+// The frame is stored under the window's own identifier.
+const QString& frameKey = WindowIdentifiers::teamWindow;
 const QString onTopKey = QStringLiteral("keepTeamWindowOnTop");
 } // namespace
 
