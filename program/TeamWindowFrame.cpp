@@ -11,7 +11,6 @@ namespace pondra {
 namespace {
 // The frame is stored under the window's own identifier.
 const QString& frameKey = WindowIdentifiers::teamWindow;
-const QString onTopKey = QStringLiteral("keepTeamWindowOnTop");
 } // namespace
 
 ScreenAreas systemScreenAreas()
@@ -81,7 +80,7 @@ void TeamWindowFrame::restore()
     }
     m_window->resize(windowWidth, m_window->height());
     m_window->move(topLeft);
-    if (m_settings.flag(onTopKey).value_or(false))
+    if (isTeamWindowKeptOnTop(m_settings))
         m_window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
 }
 
