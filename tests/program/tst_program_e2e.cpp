@@ -71,9 +71,7 @@ Patch patchOf(const QImage& image, const QColor& colour, int tolerance = 4)
     for (int y = 0; y < image.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            if (std::abs(qRed(line[x]) - colour.red()) <= tolerance &&
-                std::abs(qGreen(line[x]) - colour.green()) <= tolerance &&
-                std::abs(qBlue(line[x]) - colour.blue()) <= tolerance) {
+            if (isNear(QColor::fromRgb(line[x]), colour, tolerance)) {
                 ++patch.pixels;
                 patch.box |= QRect(x, y, 1, 1);
             }

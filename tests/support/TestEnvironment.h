@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -25,5 +26,12 @@ QString testDataPath(const QString& name);
 
 /// Where gallery pictures go: "<build folder>/gallery", made when missing.
 QString galleryFolder();
+
+/// Two colours within `tolerance` in each of red, green and blue.
+inline bool isNear(const QColor& a, const QColor& b, int tolerance = 8)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
+           qAbs(a.blue() - b.blue()) <= tolerance;
+}
 
 } // namespace pondra::test

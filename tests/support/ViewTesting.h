@@ -36,13 +36,6 @@ inline QImage colourBands(int width = 300, int height = 100, bool vertical = fal
     return image;
 }
 
-/// Two colours within `tolerance` in each of red, green and blue.
-inline bool isNear(const QColor& a, const QColor& b, int tolerance = 8)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
-           qAbs(a.blue() - b.blue()) <= tolerance;
-}
-
 inline void fixViewLook()
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
