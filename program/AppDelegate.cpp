@@ -3,7 +3,7 @@
 #include "app/AppState.h"
 #include "app/NotificationSetup.h"
 #include "platform/core/Log.h"
-#include "ui/WindowFinder.h"
+#include "ui/kit/WindowFinder.h"
 
 namespace pondra {
 

@@ -2,13 +2,13 @@
 
 #include "app/AppState.h"
 #include "platform/urlopener/DesktopUrlOpener.h"
-#include "ui/CheckForUpdates.h"
-#include "ui/CursorRingWindow.h"
-#include "ui/ImageWindow.h"
-#include "ui/MiniWindow.h"
-#include "ui/PeripheralGlowView.h"
-#include "ui/SettingsView.h"
-#include "ui/TrayIcon.h"
+#include "ui/main/ImageWindow.h"
+#include "ui/ring/CursorRingWindow.h"
+#include "ui/ring/PeripheralGlowView.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/team/MiniWindow.h"
+#include "ui/tray/CheckForUpdates.h"
+#include "ui/tray/TrayIcon.h"
 
 namespace pondra {
 

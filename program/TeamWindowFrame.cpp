@@ -1,6 +1,6 @@
 #include "program/TeamWindowFrame.h"
 
-#include "ui/WindowFinder.h"
+#include "ui/kit/WindowFinder.h"
 
 #include <QEvent>
 #include <QGuiApplication>

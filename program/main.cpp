@@ -8,7 +8,7 @@
 #include "program/ProgramViews.h"
 #include "program/QuitSignals.h"
 #include "program/SingleInstance.h"
-#include "ui/CheckForUpdates.h"
+#include "ui/tray/CheckForUpdates.h"
 
 #include <QApplication>
 #include <QMessageBox>

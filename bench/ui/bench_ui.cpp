@@ -6,9 +6,9 @@
 //   statuses, frame by frame, painted as the event loop paints it. The time per
 //   iteration is the work one second costs: 10 ms would be 1 % of one core.
 //   Run with DISPLAY set to draw real X11 windows (e.g. under Xvfb).
-#include "ui/FrameTicker.h"
-#include "ui/MiniUserRow.h"
-#include "ui/MiniWindow.h"
+#include "ui/kit/FrameTicker.h"
+#include "ui/team/MiniUserRow.h"
+#include "ui/team/MiniWindow.h"
 
 #include "AppRig.h"
 #include "ViewTesting.h"

@@ -18,7 +18,7 @@
 
 #include <memory>
 
-#include "ui/WindowFinder.h"
+#include "ui/kit/WindowFinder.h"
 
 namespace pondra::test {
 

@@ -1,0 +1,652 @@
+#include "ui/kit/FilledButton.h"
+#include "ui/kit/FrameTicker.h"
+#include "ui/kit/Palette.h"
+#include "ui/kit/TextStyles.h"
+#include "ui/kit/WindowFinder.h"
+#include "ui/status/StatusEditView.h"
+#include "ui/team/MarqueeText.h"
+#include "ui/team/MiniUserRow.h"
+#include "ui/team/MiniWindow.h"
+#include "ui/team/RingRequestView.h"
+
+#include "AppRig.h"
+#include "ViewTesting.h"
+
+#include "platform/compositing/FakeCompositingQuery.h"
+#include "records/PhotoDecoder.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QPainter>
+
+using namespace pondra;
+using test::AppRig;
+
+Q_DECLARE_METATYPE(pondra::RemoteUser)
+Q_DECLARE_METATYPE(QList<pondra::AudioMark>)
+Q_DECLARE_METATYPE(QList<pondra::RowAction>)
+
+namespace {
+RemoteUser member(const QString& id, const QString& name)
+{
+    RemoteUser u;
+    u.id = id;
+    u.name = name;
+    u.team = QStringLiteral("Blue");
+    u.isPondra = true;
+    u.idleState = QStringLiteral("active");
+    u.lastUpdate = QStringLiteral("2026-01-05T11:59:00Z");
+    return u;
+}
+
+QString photoText(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+QString message(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QString usersMessage(const QList<RemoteUser>& users)
+{
+    QJsonArray data;
+    for (const RemoteUser& u : users)
+        data.append(u.toJson());
+    return message({{QStringLiteral("type"), QStringLiteral("users")}, {QStringLiteral("data"), data}});
+}
+
+QString ringMessage(const QString& from, const std::optional<QString>& photo = std::nullopt)
+{
+    QJsonObject o{{QStringLiteral("type"), QStringLiteral("ring")},
+                  {QStringLiteral("from"), from},
+                  {QStringLiteral("to"), QStringLiteral("Ana")},
+                  {QStringLiteral("url"), QStringLiteral("https://meet.example.com/x")}};
+    if (photo)
+        o.insert(QStringLiteral("photo"), *photo);
+    return message(o);
+}
+
+/// The rig with a team window on it.
+struct WindowRig
+{
+    AppRig rig;
+    std::shared_ptr<FakeCompositingQuery> compositing = std::make_shared<FakeCompositingQuery>(true);
+    std::unique_ptr<MiniWindow> window;
+
+    WindowRig()
+    {
+        rig.build();
+        window = std::make_unique<MiniWindow>(*rig.app, compositing);
+        window->move(10, 10);
+    }
+    void deliver(const QString& text) { QVERIFY(rig.sockets->latest()->deliverText(text)); }
+    void team(const QList<RemoteUser>& users) { deliver(usersMessage(users)); }
+    int requestsTo(const QString& path) const
+    {
+        int n = 0;
+        for (const auto& r : rig.http->requests())
+            n += r.url.path() == path ? 1 : 0;
+        return n;
+    }
+};
+
+void hover(QWidget* row, bool inside)
+{
+    if (inside) {
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), row->mapToGlobal(QPointF(5, 5)));
+        QCoreApplication::sendEvent(row, &enter);
+    } else {
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(row, &leave);
+    }
+}
+
+QColor pixel(const QImage& image, QPoint at)
+{
+    return image.pixelColor(at);
+}
+
+} // namespace
+
+class TestTeamWindow final : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { clearPhotoCache(); }
+
+    void rowModels_data()
+    {
+        QTest::addColumn<RemoteUser>("user");
+        QTest::addColumn<QList<AudioMark>>("marks");
+        QTest::addColumn<bool>("statusLine");
+        QTest::addColumn<bool>("isSelf");
+        QTest::addColumn<QList<RowAction>>("actions");
+        QTest::addColumn<QColor>("dot");
+
+        const AudioMark mute{Glyph::speakerSlashFill, palette::orange()};
+        const AudioMark music{Glyph::musicNote, palette::purple()};
+        const AudioMark phones{Glyph::headphones, palette::blue()};
+        const QList<RowAction> ring{RowAction::ring};
+        const QList<RowAction> own{RowAction::updateStatus, RowAction::togglePresence};
+
+        RemoteUser plain = member("B", "Bo");
+        QTest::newRow("no flags: empty audio line, no status")
+            << plain << QList<AudioMark>{} << false << false << ring << palette::green();
+        RemoteUser muted = member("B", "Bo");
+        muted.isMuted = true;
+        muted.isPlayingAudio = true;
+        QTest::newRow("muted wins over playing")
+            << muted << QList<AudioMark>{mute} << false << false << ring << palette::green();
+        RemoteUser playing = member("B", "Bo");
+        playing.isPlayingAudio = true;
+        playing.isUsingHeadphones = true;
+        playing.idleState = QStringLiteral("semiIdle");
+        QTest::newRow("playing then headphones")
+            << playing << QList<AudioMark>{music, phones} << false << false << ring << palette::yellow();
+        RemoteUser phonesOnly = member("B", "Bo");
+        phonesOnly.isUsingHeadphones = true;
+        phonesOnly.isMuted = false;
+        phonesOnly.idleState = QStringLiteral("away");
+        QTest::newRow("headphones alone, unknown idle text")
+            << phonesOnly << QList<AudioMark>{phones} << false << false << ring << palette::gray();
+        RemoteUser empty = member("B", "Bo");
+        empty.status = QString();
+        QTest::newRow("empty status: no line")
+            << empty << QList<AudioMark>{} << false << false << ring << palette::green();
+        RemoteUser space = member("B", "Bo");
+        space.status = QStringLiteral(" ");
+        QTest::newRow("one space is a status")
+            << space << QList<AudioMark>{} << true << false << ring << palette::green();
+        QTest::newRow("own row") << member("A", "Ana") << QList<AudioMark>{} << false << true << own
+                                 << palette::green();
+        QTest::newRow("case-different name is a teammate")
+            << member("A", "ana") << QList<AudioMark>{} << false << false << ring << palette::green();
+        RemoteUser decomposed = member("A", QString::fromUtf16(u"Ana"));
+        QTest::newRow("same name") << decomposed << QList<AudioMark>{} << false << true << own
+                                   << palette::green();
+    }
+    void rowModels()
+    {
+        QFETCH(RemoteUser, user);
+        QFETCH(QList<AudioMark>, marks);
+        QFETCH(bool, statusLine);
+        QFETCH(bool, isSelf);
+        QFETCH(QList<RowAction>, actions);
+        QFETCH(QColor, dot);
+        const TeamRowModel m = TeamRowModel::from(user, QStringLiteral("Ana"), true);
+        QCOMPARE(m.audioMarks(), marks);
+        QCOMPARE(m.showsStatus(), statusLine);
+        QCOMPARE(m.isSelf, isSelf);
+        QCOMPARE(m.hoverActions(), actions);
+        QCOMPARE(palette::idleColor(m.idleState), dot);
+        QVERIFY(m.isPondra);
+    }
+
+    void ownNameByCanonicalEquivalence()
+    {
+        const QString composed = QString::fromUtf16(u"Zo\u00eb");
+        const QString decomposed = QString::fromUtf16(u"Zoe\u0308");
+        QVERIFY(TeamRowModel::from(member("Z", decomposed), composed, false).isSelf);
+    }
+
+    void toggleNamesTheChange_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<Glyph>("glyph");
+        QTest::addColumn<QColor>("fill");
+        QTest::newRow("present is offered Away") << true << "Away" << Glyph::moonFill << palette::gray();
+        QTest::newRow("away is offered Pondra") << false << "Pondra" << Glyph::sunMaxFill << palette::green();
+    }
+    void toggleNamesTheChange()
+    {
+        QFETCH(bool, present);
+        QFETCH(QString, label);
+        QFETCH(Glyph, glyph);
+        QFETCH(QColor, fill);
+        const TeamRowModel m = TeamRowModel::from(member("A", "Ana"), QStringLiteral("Ana"), present);
+        QCOMPARE(m.toggleLabel(), label);
+        QCOMPARE(m.toggleGlyph(), glyph);
+        QCOMPARE(m.toggleFill(), fill);
+    }
+
+    void headerStates_data()
+    {
+        QTest::addColumn<QString>("team");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("reconnecting");
+        QTest::newRow("connected") << "Blue" << true << "Blue" << false;
+        QTest::newRow("disconnected") << "Blue" << false << "Blue" << true;
+        QTest::newRow("team name on one line") << "Blue\nTeam" << true << "Blue Team" << false;
+    }
+    void headerStates()
+    {
+        QFETCH(QString, team);
+        QFETCH(bool, connected);
+        QFETCH(QString, shown);
+        QFETCH(bool, reconnecting);
+        const TeamHeaderModel h = TeamHeaderModel::from(team, connected);
+        QCOMPARE(h.teamName, shown);
+        QCOMPARE(h.showsReconnecting, reconnecting);
+    }
+
+    void windowFollowsTheConnection()
+    {
+        WindowRig w;
+        QVERIFY(!w.rig.app->isConnected.get());
+        QVERIFY(w.window->headerModel().showsReconnecting);
+        const int emptyHeight = w.window->contentHeight();
+        w.team({});
+        QVERIFY(!w.window->headerModel().showsReconnecting);
+        QCOMPARE(w.window->headerModel().teamName, QStringLiteral("Blue"));
+        // An empty team: the header alone.
+        QVERIFY(w.window->rows().isEmpty());
+        QCOMPARE(w.window->contentHeight(), emptyHeight);
+        QCOMPARE(w.window->width(), 196);
+        QCOMPARE(w.window->objectName(), QStringLiteral("PondraTeamWindow"));
+        QCOMPARE(WindowFinder::findTeamWindow(), w.window.get());
+        QVERIFY(w.window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+        QVERIFY(w.window->windowFlags().testFlag(Qt::Tool));
+    }
+
+    void rowsAreKeptByIdentity()
+    {
+        WindowRig w;
+        w.team({member("A", "Ana"), member("B", "Bo"), member("B", "Bo two")});
+        QList<MiniUserRow*> rows = w.window->rows();
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[2]->model().name, QStringLiteral("Bo two"));
+        const int threeRows = w.window->contentHeight();
+        QCOMPARE(w.window->height(), threeRows);
+        hover(rows[1], true);
+        QVERIFY(rows[1]->isHovering());
+
+        // Reordered and updated: the same rows, hover kept.
+        RemoteUser bo = member("B", "Bo");
+        bo.status = QStringLiteral("Lunch");
+        w.team({bo, member("A", "Ana"), member("B", "Bo two")});
+        const QList<MiniUserRow*> again = w.window->rows();
+        QCOMPARE(again[0], rows[1]);
+        QCOMPARE(again[1], rows[0]);
+        QCOMPARE(again[2], rows[2]);
+        QVERIFY(again[0]->isHovering());
+        QCOMPARE(again[0]->model().status, std::optional<QString>(QStringLiteral("Lunch")));
+
+        // Height follows the content.
+        w.team({member("A", "Ana")});
+        QCOMPARE(w.window->rows().size(), 1);
+        QCOMPARE(w.window->height(), threeRows - 2 * (56 + 4));
+    }
+
+    void ownRowsGetTheOwnActions()
+    {
+        WindowRig w;
+        w.team({member("A1", "Ana"), member("B", "Bo"), member("A2", "Ana"), member("C", "ana")});
+        const QList<MiniUserRow*> rows = w.window->rows();
+        QList<bool> own;
+        for (MiniUserRow* r : rows)
+            own << r->model().isSelf;
+        QCOMPARE(own, (QList<bool>{true, false, true, false}));
+        for (MiniUserRow* r : rows) {
+            hover(r, true);
+            const auto buttons = r->findChildren<FilledButton*>();
+            QStringList visible;
+            for (FilledButton* b : buttons)
+                if (b->isVisibleTo(r))
+                    visible << (b->text().isEmpty() ? QStringLiteral("pencil") : b->text());
+            visible.sort();
+            const QStringList expected = r->model().isSelf
+                                             ? QStringList{QStringLiteral("Pondra"), QStringLiteral("pencil")}
+                                             : QStringList{QStringLiteral("Ring")};
+            QCOMPARE(visible, expected);
+            hover(r, false);
+        }
+    }
+
+    void ringSendsByName()
+    {
+        WindowRig w;
+        w.team({member("B", "Bo")});
+        MiniUserRow* row = w.window->rows()[0];
+        hover(row, true);
+        FilledButton* ring = nullptr;
+        for (FilledButton* b : row->findChildren<FilledButton*>())
+            if (b->text() == QLatin1String("Ring"))
+                ring = b;
+        QVERIFY(ring);
+        ring->click();
+        QCOMPARE(w.rig.app->waitingForResponse.get(),
+                 std::optional<QString>(QStringLiteral("Checking with Bo...")));
+    }
+
+    void presenceToggleAndDoubleClick()
+    {
+        WindowRig w;
+        auto main = std::make_unique<QWidget>();
+        main->setWindowTitle(QStringLiteral("Pondra"));
+        WindowRegistry::instance().add(main.get());
+        w.team({member("A", "Ana"), member("B", "Bo")});
+        MiniUserRow* own = w.window->rows()[0];
+        MiniUserRow* mate = w.window->rows()[1];
+
+        QTest::mouseDClick(mate, Qt::LeftButton, {}, QPoint(80, 20));
+        QVERIFY(!main->isVisible());
+        QTest::mouseDClick(own, Qt::LeftButton, {}, QPoint(80, 20));
+        QVERIFY(main->isVisible());
+
+        // Away: one press starts a manual capture; present: the next goes away at once.
+        CameraCapture& capture = w.rig.app->cameraCapture();
+        QVERIFY(!capture.isPondraMode.get());
+        hover(own, true);
+        FilledButton* toggle = nullptr;
+        for (FilledButton* b : own->findChildren<FilledButton*>())
+            if (b->text() == QLatin1String("Pondra"))
+                toggle = b;
+        QVERIFY(toggle);
+        toggle->click();
+        QVERIFY(capture.isCapturing());
+        QVERIFY(!capture.isPondraMode.get());
+        QTest::ignoreMessage(QtInfoMsg, "Capture already in progress, skipping");
+        toggle->click(); // turned away by the capture service
+        w.rig.scheduler.advance(milliseconds(500));
+        w.rig.camera->lastSession->deliverFrame(test::detailedFrame(60));
+        w.rig.scheduler.advance(milliseconds(1500));
+        QTRY_VERIFY(!capture.isCapturing());
+        QVERIFY(capture.isPondraMode.get());
+        QCOMPARE(toggle->text(), QStringLiteral("Away"));
+        toggle->click();
+        QVERIFY(!capture.isPondraMode.get());
+        QCOMPARE(toggle->text(), QStringLiteral("Pondra"));
+    }
+
+    void ringCardTakesThePlaceOfTheList()
+    {
+        WindowRig w;
+        w.team({member("A", "Ana"), member("B", "Bo")});
+        const int listHeight = w.window->height();
+        w.window->show();
+        w.deliver(ringMessage(QStringLiteral("Bo")));
+        QVERIFY(w.window->showsRingCard());
+        QVERIFY(w.window->ringCard()->isVisible());
+        QVERIFY(!w.window->rows()[0]->isVisible());
+        QCOMPARE(w.window->ringCard()->senderName(), QStringLiteral("Bo"));
+        QCOMPARE(w.window->height(), 16 + w.window->ringCard()->height());
+
+        // A newer ring replaces the one shown.
+        w.deliver(ringMessage(QStringLiteral("Cy <i>x</i>")));
+        QCOMPARE(w.window->ringCard()->senderName(), QStringLiteral("Cy <i>x</i>"));
+
+        const int before = w.requestsTo(QStringLiteral("/pondra/ring-response"));
+        w.window->ringCard()->acceptButton()->click();
+        w.rig.settle();
+        QCOMPARE(w.requestsTo(QStringLiteral("/pondra/ring-response")), before + 1);
+        QVERIFY(!w.window->showsRingCard());
+        QVERIFY(w.window->rows()[0]->isVisible());
+        QCOMPARE(w.window->height(), listHeight);
+    }
+
+    void marqueeFormula_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("textWidth");
+        QTest::addColumn<double>("expected");
+        // W 100, text 150: total 250, cycle 10 s.
+        QTest::newRow("phase 0") << 1000.0 << 100.0 << 150.0 << 100.0;
+        QTest::newRow("phase 2 s") << 1002.0 << 100.0 << 150.0 << 50.0;
+        QTest::newRow("near the end") << 1009.996 << 100.0 << 150.0 << -149.9;
+        QTest::newRow("nothing to cross") << 1234.567 << 0.0 << 0.0 << 0.0;
+        // Total 2: the cycle is held at 0.1 s, so 20 px/s.
+        QTest::newRow("floor of the cycle") << 1000.05 << 2.0 << 0.0 << 1.0;
+    }
+    void marqueeFormula()
+    {
+        QFETCH(double, seconds);
+        QFETCH(double, width);
+        QFETCH(double, textWidth);
+        QFETCH(double, expected);
+        QVERIFY(qAbs(MarqueeText::offset(seconds, width, textWidth) - expected) < 0.01);
+    }
+
+    void marqueeModes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("scrolls");
+        QTest::newRow("19 letters") << QString(19, QLatin1Char('a')) << false;
+        QTest::newRow("20 letters, even where they fit") << QString(20, QLatin1Char('i')) << true;
+        QTest::newRow("19 letters and an emoji")
+            << QString(19, QLatin1Char('a')) + QString::fromUtf16(u"\U0001F3B5") << true;
+        QTest::newRow("19 accented letters") << QString::fromUtf16(u"e\u0301").repeated(19) << false;
+    }
+    void marqueeModes()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, scrolls);
+        VirtualScheduler scheduler;
+        FrameTicker ticker(scheduler);
+        MarqueeText marquee(ticker);
+        marquee.setFont(text::system(8));
+        marquee.resize(86, 10);
+        marquee.setText(text);
+        QCOMPARE(marquee.isScrolling(), scrolls);
+        marquee.show();
+        QCOMPARE(ticker.isRunning(), scrolls);
+        marquee.hide();
+        QVERIFY(!ticker.isRunning());
+    }
+
+    void marqueeRunsOnTheClockAndRepaintsPerPixel()
+    {
+        VirtualScheduler scheduler(QDateTime(QDate(2001, 1, 1), QTime(0, 16, 40), Qt::UTC)); // 1000 s after
+        FrameTicker ticker(scheduler);
+        QWidget host;
+        host.resize(200, 40);
+        MarqueeText marquee(ticker, &host);
+        marquee.setFont(text::system(8));
+        marquee.setGeometry(10, 10, 100, 10);
+        marquee.setText(QStringLiteral("A long status that scrolls by"));
+        // Measured at once, before anything is drawn.
+        QCOMPARE(marquee.textWidth(), QFontMetrics(text::system(8)).horizontalAdvance(marquee.text()));
+        const double total = 100 + marquee.textWidth();
+        const double cycle = total / 25;
+        QCOMPARE(marquee.currentOffset(), int(std::floor(100 - std::fmod(1000.0, cycle) / cycle * total)));
+
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        test::PaintCounter counter(&marquee);
+        QCoreApplication::processEvents();
+        counter.count = 0;
+        const int start = marquee.currentOffset();
+        for (int i = 0; i < 60; ++i) {
+            scheduler.advance(milliseconds(16)); // ~1 s of frames
+            QCoreApplication::processEvents();
+        }
+        // 25 px/s: one repaint per whole pixel, not one per frame.
+        QVERIFY2(counter.count >= 23 && counter.count <= 26, qPrintable(QString::number(counter.count)));
+        QCOMPARE(start - marquee.currentOffset(), 24);
+        host.hide();
+        QVERIFY(!ticker.isRunning());
+    }
+
+    void statusIsCleaned_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("two spaces each side") << "  In a call  "
+                                              << "In a call";
+        QTest::newRow("two lines joined") << "Deep work\nuntil 3"
+                                          << "Deep work until 3";
+        QTest::newRow("trailing line feed") << "Lunch\n"
+                                            << "Lunch";
+        QTest::newRow("carriage return kept") << "a\rb\r"
+                                              << "a\rb\r";
+        QTest::newRow("tab trimmed") << "\tFocus\t"
+                                     << "Focus";
+        QTest::newRow("NBSP and ideographic space") << QString::fromUtf16(u"\u00a0Focus\u3000") << "Focus";
+        QTest::newRow("only spaces") << "    "
+                                     << "";
+        QTest::newRow("inner spaces kept") << "a  b"
+                                           << "a  b";
+    }
+    void statusIsCleaned()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, saved);
+        QCOMPARE(StatusEditView::cleanedStatus(input), saved);
+    }
+
+    void statusEditorWritesOnlyOnSaveOrClear()
+    {
+        WindowRig w;
+        AppState& app = *w.rig.app;
+        app.setUserStatus(QStringLiteral("Lunch"));
+        app.setIncludeNowPlaying(true);
+        w.team({member("A", "Ana")});
+        w.window->show();
+        MiniUserRow* own = w.window->rows()[0];
+        hover(own, true);
+        for (FilledButton* b : own->findChildren<FilledButton*>())
+            if (b->text().isEmpty())
+                b->click();
+        StatusEditView* editor = w.window->statusEditor();
+        QVERIFY(editor && editor->isVisible());
+        QCOMPARE(editor->windowTitle(), QStringLiteral("Set Your Status"));
+        QCOMPARE(editor->windowModality(), Qt::WindowModal);
+        QCOMPARE(editor->statusField()->text(), QStringLiteral("Lunch"));
+        QVERIFY(editor->nowPlayingBox()->isChecked());
+        QCOMPARE(editor->nowPlayingLine(), QStringLiteral("No music playing"));
+        QTRY_COMPARE(QApplication::focusWidget(), editor->statusField());
+        QVERIFY(!editor->saveButton()->isDefault() && !editor->saveButton()->autoDefault());
+        QVERIFY(!editor->clearButton()->autoDefault());
+
+        // Typing, Enter and Esc write nothing and keep the window up.
+        QSignalSpy changed(&app, &AppState::changed);
+        editor->statusField()->setText(QStringLiteral("  Deep\nwork  "));
+        QTest::keyClick(editor->statusField(), Qt::Key_Return);
+        QTest::keyClick(editor->statusField(), Qt::Key_Escape);
+        QVERIFY(editor->isVisible());
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(app.userStatus().get(), QStringLiteral("Lunch"));
+
+        editor->nowPlayingBox()->setChecked(false);
+        editor->saveButton()->click();
+        QVERIFY(!editor->isVisible());
+        QCOMPARE(app.userStatus().get(), QStringLiteral("Deep work"));
+        QVERIFY(!app.includeNowPlaying().get());
+
+        // Filled afresh at the next opening; closing it discards.
+        app.setUserStatus(QStringLiteral("Back at 3"));
+        editor->open();
+        QCOMPARE(editor->statusField()->text(), QStringLiteral("Back at 3"));
+        editor->statusField()->setText(QStringLiteral("never saved"));
+        editor->close();
+        QCOMPARE(app.userStatus().get(), QStringLiteral("Back at 3"));
+
+        // Clear writes both, whatever the field and the box hold.
+        app.setIncludeNowPlaying(true);
+        editor->open();
+        QVERIFY(editor->nowPlayingBox()->isChecked());
+        editor->clearButton()->click();
+        QCOMPARE(app.userStatus().get(), QString());
+        QVERIFY(!app.includeNowPlaying().get());
+        QVERIFY(!editor->isVisible());
+    }
+
+    void rowPixels()
+    {
+        WindowRig w;
+        RemoteUser bo = member("B", "<b>Bo</b>");
+        bo.photo = photoText(test::colourBands());
+        bo.isInMeeting = true;
+        w.team({bo});
+        MiniUserRow* row = w.window->rows()[0];
+        const QImage image = test::grabWidget(*row);
+        // The landscape photo is cropped to its middle, edge to edge.
+        for (const QPoint at : {QPoint(2, 20), QPoint(28, 2), QPoint(28, 28), QPoint(53, 20)})
+            QVERIFY2(test::isNear(pixel(image, at), QColor(0, 255, 0)), qPrintable(pixel(image, at).name()));
+        // The meeting badge hangs past the photo, whole.
+        QVERIFY(test::isNear(pixel(image, QPoint(58, 51)), palette::green()));
+        QVERIFY(test::isNear(pixel(image, QPoint(51, 58)), palette::green()));
+        // The markup is drawn as text: ink runs as far as the whole text does.
+        const int nameWidth = QFontMetrics(text::system(10, QFont::Medium)).horizontalAdvance(bo.name);
+        int rightmost = 0;
+        for (int x = 62; x < 150; ++x)
+            for (int y = 0; y < 30; ++y)
+                if (image.pixelColor(x, y).alpha() > 128 &&
+                    !test::isNear(image.pixelColor(x, y), palette::green(), 30))
+                    rightmost = std::max(rightmost, x);
+        QVERIFY2(rightmost > 62 + nameWidth - 8,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(rightmost).arg(nameWidth)));
+    }
+
+    void gallery_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("compositing");
+        QTest::newRow("empty team") << "team-empty" << true;
+        QTest::newRow("three teammates") << "team-three" << true;
+        QTest::newRow("ring card") << "team-ring" << true;
+        QTest::newRow("disconnected") << "team-disconnected" << true;
+        QTest::newRow("three teammates, no compositor") << "team-three-opaque" << false;
+    }
+    void gallery()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, compositing);
+        WindowRig w;
+        w.compositing->compositing = compositing;
+        const QImage grace(test::testDataPath(QStringLiteral("grace_hopper.jpg")));
+        const QImage astronaut(test::testDataPath(QStringLiteral("astronaut.jpg")));
+        const QImage chelsea(test::testDataPath(QStringLiteral("chelsea.jpg")));
+        QVERIFY(!grace.isNull() && !astronaut.isNull() && !chelsea.isNull());
+        auto small = [](const QImage& i) { return photoText(i.scaled(320, 320, Qt::KeepAspectRatio)); };
+        if (name.startsWith(QLatin1String("team-three")) || name == QLatin1String("team-ring") ||
+            name == QLatin1String("team-disconnected")) {
+            RemoteUser ana = member("A", "Ana");
+            ana.photo = small(astronaut);
+            ana.status = QStringLiteral("Reviewing the new onboarding flow");
+            RemoteUser bo = member("B", "Bo Lindqvist-Hargreaves");
+            bo.photo = small(grace);
+            bo.isInMeeting = true;
+            bo.isMuted = true;
+            bo.isUsingHeadphones = true;
+            bo.idleState = QStringLiteral("semiIdle");
+            bo.status = QStringLiteral("In a call");
+            RemoteUser cy = member("C", "Cy");
+            cy.photo = small(chelsea);
+            cy.isPlayingAudio = true;
+            cy.idleState = QStringLiteral("idle");
+            RemoteUser di = member("D", "Di");
+            di.isUsingHeadphones = true;
+            di.isPlayingAudio = true;
+            w.team({ana, bo, cy, di});
+        } else {
+            w.team({});
+        }
+        if (name == QLatin1String("team-disconnected")) {
+            QTest::ignoreMessage(QtCriticalMsg, "WebSocket receive error: reset");
+            QVERIFY(w.rig.sockets->latest()->failReceive(QStringLiteral("reset")));
+        }
+        if (name == QLatin1String("team-ring"))
+            w.deliver(ringMessage(QStringLiteral("Bo Lindqvist-Hargreaves"), small(grace)));
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QImage image(w.window->size(), QImage::Format_ARGB32_Premultiplied);
+        // On a light desktop, so the shadow and the panel's edge show.
+        image.fill(QColor(0xd8, 0xdc, 0xe4));
+        w.window->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        QVERIFY(image.save(test::galleryFolder() + QLatin1Char('/') + name + QStringLiteral(".png")));
+    }
+};
+
+PONDRA_VIEW_TEST_MAIN(TestTeamWindow)
+#include "tst_teamwindow.moc"

@@ -1,0 +1,179 @@
+#include "ui/status/StatusEditView.h"
+
+#include "app/AppState.h"
+#include "ui/kit/FilledButton.h"
+#include "ui/kit/Palette.h"
+#include "ui/kit/PlainText.h"
+#include "ui/kit/TextStyles.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace pondra {
+
+namespace {
+QLabel* quietLabel(const QString& text, const QFont& font, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, palette::secondary(p));
+    label->setPalette(p);
+    return label;
+}
+
+/// Foundation's "whitespaces": the space separators (Zs) and the tab.
+bool isTrimmed(QChar c)
+{
+    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+}
+} // namespace
+
+QString StatusEditView::cleanedStatus(const QString& input)
+{
+    QString text = input;
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isTrimmed(text.at(begin)))
+        ++begin;
+    while (end > begin && isTrimmed(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent), m_app(app)
+{
+    setWindowTitle(QStringLiteral("Set Your Status"));
+    setWindowModality(Qt::WindowModal);
+    // The team window never takes the focus; this window must, for typing.
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus, false);
+    setFixedWidth(330);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(24, 24, 24, 24);
+    root->setSpacing(20);
+    root->setSizeConstraint(QLayout::SetFixedSize);
+
+    auto* title = new QLabel(QStringLiteral("Set Your Status"), this);
+    title->setFont(text::headline());
+    title->setAlignment(Qt::AlignHCenter);
+    root->addWidget(title);
+
+    auto* fields = new QVBoxLayout;
+    fields->setSpacing(12);
+    auto* statusBlock = new QVBoxLayout;
+    statusBlock->setSpacing(4);
+    statusBlock->addWidget(quietLabel(QStringLiteral("What are you up to?"), text::caption(), this));
+    m_field = new QLineEdit(this);
+    m_field->setPlaceholderText(QStringLiteral("e.g. Focusing on design review"));
+    m_field->setFont(text::body());
+    m_field->setFixedWidth(280);
+    statusBlock->addWidget(m_field);
+    statusBlock->addWidget(quietLabel(
+        QStringLiteral("Your status will clear automatically tonight at 3:00 AM."), text::system(10), this));
+    fields->addLayout(statusBlock);
+
+    auto* nowPlayingBlock = new QVBoxLayout;
+    nowPlayingBlock->setSpacing(2);
+    m_includeNowPlaying = new QCheckBox(QStringLiteral("Include Currently Playing"), this);
+    m_includeNowPlaying->setFont(text::body());
+    nowPlayingBlock->addWidget(m_includeNowPlaying);
+    auto* line = new ElidedLabel(this);
+    line->setFont(text::caption());
+    QPalette p = line->palette();
+    p.setColor(QPalette::WindowText, palette::secondary(p));
+    line->setPalette(p);
+    line->setContentsMargins(m_includeNowPlaying->iconSize().width() + 6, 0, 0, 0);
+    line->setMinimumWidth(280);
+    m_nowPlaying = line;
+    nowPlayingBlock->addWidget(m_nowPlaying);
+    fields->addLayout(nowPlayingBlock);
+    root->addLayout(fields);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(12);
+    buttons->addStretch();
+    m_clear = new QPushButton(QStringLiteral("Clear"), this);
+    m_save = new FilledButton(QStringLiteral("Save"), palette::blue(), this);
+    m_save->setRadius(5);
+    m_save->setPadding(QMargins(14, 4, 14, 4));
+    // No default button: Enter must never save.
+    for (QPushButton* b : {m_clear, static_cast<QPushButton*>(m_save)}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        b->setFont(text::body());
+        buttons->addWidget(b);
+    }
+    buttons->addStretch();
+    root->addLayout(buttons);
+
+    connect(m_save, &QPushButton::clicked, this, &StatusEditView::onSave);
+    connect(m_clear, &QPushButton::clicked, this, &StatusEditView::onClear);
+    connect(&m_app, &AppState::changed, this, &StatusEditView::refreshNowPlaying);
+}
+
+QPushButton* StatusEditView::saveButton() const
+{
+    return m_save;
+}
+
+QString StatusEditView::nowPlayingLine() const
+{
+    const QString track = m_app.nowPlayingMonitor().nowPlayingText();
+    if (track.isEmpty())
+        return QStringLiteral("No music playing");
+    return QString::fromUtf16(u"\U0001F3B5 ") + track;
+}
+
+void StatusEditView::refreshNowPlaying()
+{
+    m_nowPlaying->setPeerText(nowPlayingLine());
+}
+
+void StatusEditView::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous()) {
+        m_field->setText(m_app.userStatus().get());
+        m_includeNowPlaying->setChecked(m_app.includeNowPlaying().get());
+        refreshNowPlaying();
+        m_field->setFocus(Qt::OtherFocusReason);
+    }
+    QDialog::showEvent(event);
+    activateWindow();
+    raise();
+}
+
+void StatusEditView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void StatusEditView::onSave()
+{
+    m_app.setUserStatus(cleanedStatus(m_field->text()));
+    m_app.setIncludeNowPlaying(m_includeNowPlaying->isChecked());
+    accept();
+}
+
+void StatusEditView::onClear()
+{
+    m_app.setUserStatus(QString());
+    m_app.setIncludeNowPlaying(false);
+    accept();
+}
+
+} // namespace pondra

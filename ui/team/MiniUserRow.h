@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ui/team/TeamModels.h"
+
+#include <QWidget>
+
+namespace pondra {
+
+class FilledButton;
+class FrameTicker;
+class MarqueeText;
+
+/// One team member in the team window: the photo with its meeting badge, the
+/// name, the audio marks, the scrolling status and the idle dot; while the
+/// pointer is over it, "Ring" on a teammate's row, the pencil and the
+/// presence toggle on the user's own. It only reports what was used; the
+/// window acts on it.
+class MiniUserRow final : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int rowWidth = 164;
+    static constexpr int photoSide = 56;
+    /// The meeting badge hangs this far past the photo's bottom-right corner.
+    static constexpr int badgeOverhang = 4;
+
+    MiniUserRow(FrameTicker& ticker, QWidget* parent = nullptr);
+
+    /// Takes the record's model; the photo is decoded only when its text changed.
+    void setUser(const RemoteUser& user, const QString& userName, bool isPondraMode);
+    const TeamRowModel& model() const { return m_model; }
+    bool isHovering() const { return m_hovering; }
+    /// The row's own rectangle (the widget is taller by the badge's overhang).
+    static QRect rowRect() { return QRect(0, 0, rowWidth, photoSide); }
+
+    QSize sizeHint() const override { return QSize(rowWidth, photoSide + badgeOverhang); }
+
+Q_SIGNALS:
+    void ringRequested();
+    void statusEditRequested();
+    void presenceToggleRequested();
+    void doubleClicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void setHovering(bool hovering);
+    void applyModel();
+    int detailTop() const;
+
+    TeamRowModel m_model;
+    std::optional<QString> m_photoText;
+    bool m_hasPhotoText = false;
+    bool m_hasModel = false;
+    bool m_hovering = false;
+    QRect m_nameRect;
+    QString m_elidedName;
+    MarqueeText* m_status = nullptr;
+    FilledButton* m_ring = nullptr;
+    FilledButton* m_pencil = nullptr;
+    FilledButton* m_toggle = nullptr;
+};
+
+} // namespace pondra

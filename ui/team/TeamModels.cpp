@@ -1,0 +1,75 @@
+#include "ui/team/TeamModels.h"
+
+#include "records/Text.h"
+#include "ui/kit/Palette.h"
+#include "ui/kit/PlainText.h"
+
+#include <QHash>
+
+namespace pondra {
+
+TeamRowModel TeamRowModel::from(const RemoteUser& user, const QString& userName, bool isPondraMode)
+{
+    TeamRowModel m;
+    m.name = user.name;
+    m.idleState = IdleState::fromString(user.idleState);
+    m.isPlayingAudio = user.isPlayingAudio.value_or(false);
+    m.isMuted = user.isMuted.value_or(false);
+    m.isUsingHeadphones = user.isUsingHeadphones.value_or(false);
+    m.isInMeeting = user.isInMeeting.value_or(false);
+    m.status = user.status;
+    m.isSelf = canonicallyEqual(user.name, userName);
+    m.isPondra = isPondraMode;
+    return m;
+}
+
+QList<AudioMark> TeamRowModel::audioMarks() const
+{
+    QList<AudioMark> marks;
+    if (isMuted)
+        marks.append({Glyph::speakerSlashFill, palette::orange()});
+    else if (isPlayingAudio)
+        marks.append({Glyph::musicNote, palette::purple()});
+    if (isUsingHeadphones)
+        marks.append({Glyph::headphones, palette::blue()});
+    return marks;
+}
+
+QList<RowAction> TeamRowModel::hoverActions() const
+{
+    if (isSelf)
+        return {RowAction::updateStatus, RowAction::togglePresence};
+    return {RowAction::ring};
+}
+
+QString TeamRowModel::toggleLabel() const
+{
+    return isPondra ? QStringLiteral("Away") : QStringLiteral("Pondra");
+}
+
+Glyph TeamRowModel::toggleGlyph() const
+{
+    return isPondra ? Glyph::moonFill : Glyph::sunMaxFill;
+}
+
+QColor TeamRowModel::toggleFill() const
+{
+    return isPondra ? palette::gray() : palette::green();
+}
+
+TeamHeaderModel TeamHeaderModel::from(const QString& teamName, bool isConnected)
+{
+    return TeamHeaderModel{plainText::oneLine(teamName), !isConnected};
+}
+
+QList<RowKey> rowKeys(const QList<RemoteUser>& users)
+{
+    QList<RowKey> keys;
+    keys.reserve(users.size());
+    QHash<QString, int> seen;
+    for (const RemoteUser& u : users)
+        keys.append(RowKey{u.id, seen[u.id]++});
+    return keys;
+}
+
+} // namespace pondra

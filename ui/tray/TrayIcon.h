@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ui/tray/MenuBarIcon.h"
+#include "ui/tray/StatusBarMenu.h"
+
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+namespace pondra {
+
+class AppState;
+
+/**
+ * The program's icon in the panel with its menu: the icon shows whether the
+ * user is present or away, and a right or a left click opens the same menu.
+ *
+ * Qt picks the tray's kind once, when the first tray icon of the process is
+ * made: a StatusNotifierItem with its menu exported over D-Bus when a watcher
+ * with a registered host is on the session bus then, otherwise an XEmbed
+ * icon. Make this early, once the session is up. Without any tray host the
+ * program goes on without it (the main window's "Pondra" menu holds the same
+ * commands that matter). Main thread only.
+ */
+class TrayIcon final : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TrayIcon(AppState& appState, MenuBarIcon::Locator locate = {}, QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    QSystemTrayIcon& systemTrayIcon() { return *m_tray; }
+    StatusBarMenu& menu() { return m_menu; }
+    MenuBarIcon& icon() { return m_icon; }
+    /// Whether a tray host was there when the icon was made.
+    bool hasTrayHost() const { return m_hasTrayHost; }
+
+private:
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+
+    StatusBarMenu m_menu;
+    MenuBarIcon m_icon;
+    // Last, so the icon goes before the menu it shows.
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    bool m_hasTrayHost = false;
+};
+
+} // namespace pondra
