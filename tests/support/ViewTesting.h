@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QImage>
 #include <QLocale>
+#include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
@@ -45,6 +46,43 @@ inline void fixViewLook()
     QApplication::setFont(font);
     QLocale::setDefault(QLocale::c());
 }
+
+/// A dark desktop palette: light text on dark windows, as a desktop switched
+/// to a dark theme hands the program while it runs.
+inline QPalette darkPalette()
+{
+    QPalette palette(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b));
+    const QColor text(0xf0, 0xf0, 0xf0);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::BrightText,
+                            QPalette::ToolTipText, QPalette::HighlightedText}) {
+        palette.setColor(QPalette::Active, role, text);
+        palette.setColor(QPalette::Inactive, role, text);
+    }
+    palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    palette.setColor(QPalette::AlternateBase, QColor(0x2b, 0x2b, 0x2b));
+    palette.setColor(QPalette::ToolTipBase, QColor(0x35, 0x35, 0x35));
+    palette.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    palette.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xed));
+    return palette;
+}
+
+/// Sets the application palette for the life of the object, then puts the
+/// previous one back, so a test that switches the desktop's colours cannot
+/// leak them into the next.
+class ScopedApplicationPalette final
+{
+public:
+    explicit ScopedApplicationPalette(const QPalette& palette) : m_previous(QApplication::palette())
+    {
+        QApplication::setPalette(palette);
+    }
+    ~ScopedApplicationPalette() { QApplication::setPalette(m_previous); }
+    ScopedApplicationPalette(const ScopedApplicationPalette&) = delete;
+    ScopedApplicationPalette& operator=(const ScopedApplicationPalette&) = delete;
+
+private:
+    QPalette m_previous;
+};
 
 /// The widget drawn into an image with a transparent background; a masked
 /// window only inside its mask, in place.
