@@ -4,6 +4,7 @@
 #include "ui/kit/PhotoTile.h"
 #include "ui/kit/TextStyles.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -20,7 +21,7 @@ const QMarginsF noticePadding(10, 6, 10, 6);
 
 QString noticeText()
 {
-    return QStringLiteral("Bad photo, try again");
+    return QCoreApplication::translate("pondra::MainPhotoView", "Bad photo, try again");
 }
 
 QFont overlayFont()
@@ -135,7 +136,7 @@ void MainPhotoView::paintEvent(QPaintEvent*)
     style.placeholderGlyph = Glyph::cameraFill;
     style.placeholderGlyphSize = text::largeTitle().pixelSize();
     style.placeholderGlyphColour = palette::gray();
-    style.placeholderCaption = QStringLiteral("No photo yet");
+    style.placeholderCaption = QCoreApplication::translate("pondra::MainPhotoView", "No photo yet");
     style.placeholderCaptionFont = text::caption();
     style.placeholderCaptionColour = palette::secondary(palette());
     // Under a photo the gray square shows through its transparent parts.

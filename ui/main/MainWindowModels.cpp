@@ -5,6 +5,7 @@
 #include "records/IdleState.h"
 #include "ui/kit/Palette.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 namespace pondra {
@@ -19,16 +20,16 @@ StatusPillModel StatusPillModel::from(const std::optional<QString>& waitingForRe
     QString word;
     switch (level.value()) {
     case IdleState::active:
-        word = QStringLiteral("Active");
+        word = QCoreApplication::translate("pondra::ImageWindow", "Active");
         break;
     case IdleState::semiIdle:
-        word = QStringLiteral("Semi-idle");
+        word = QCoreApplication::translate("pondra::ImageWindow", "Semi-idle");
         break;
     case IdleState::idle:
-        word = QStringLiteral("Idle");
+        word = QCoreApplication::translate("pondra::ImageWindow", "Idle");
         break;
     }
-    const QString mode = isPondraMode ? QStringLiteral("Pondra") : QStringLiteral("Away");
+    const QString mode = isPondraMode ? QCoreApplication::translate("pondra::ImageWindow", "Pondra") : QCoreApplication::translate("pondra::ImageWindow", "Away");
     const QColor colour = isPondraMode ? palette::idleColor(level) : palette::gray();
     return {mode + QStringLiteral(" \u00b7 ") + word, palette::withOpacity(colour, opacity)};
 }
@@ -36,7 +37,7 @@ StatusPillModel StatusPillModel::from(const std::optional<QString>& waitingForRe
 MainHeaderModel MainHeaderModel::from(const QString& userName)
 {
     if (userName.isEmpty())
-        return {QStringLiteral("Set up profile..."), true, false};
+        return {QCoreApplication::translate("pondra::ImageWindow", "Set up profile..."), true, false};
     return {userName, false, true};
 }
 
@@ -67,10 +68,10 @@ QString photoTimeText(const QDateTime& moment, const QTimeZone& zone, const QLoc
 QList<PresenceButtonModel> presenceButtons(bool isPondraMode, qint64 autoRetakeMinutes, bool hasUserName)
 {
     if (!isPondraMode)
-        return {{QStringLiteral("I'm Pondra"), true, hasUserName, PresenceAction::capture}};
+        return {{QCoreApplication::translate("pondra::ImageWindow", "I'm Pondra"), true, hasUserName, PresenceAction::capture}};
     return {
-        {QStringLiteral("Away"), false, true, PresenceAction::goAway},
-        {autoRetakeMinutes > 0 ? QStringLiteral("Retake*") : QStringLiteral("Retake"), true, true,
+        {QCoreApplication::translate("pondra::ImageWindow", "Away"), false, true, PresenceAction::goAway},
+        {autoRetakeMinutes > 0 ? QCoreApplication::translate("pondra::ImageWindow", "Retake*") : QCoreApplication::translate("pondra::ImageWindow", "Retake"), true, true,
          PresenceAction::capture},
     };
 }
@@ -97,7 +98,7 @@ MainWindowModel MainWindowModel::read(AppState& app, const QLocale& locale)
     model.showsBadPhotoNotice = capture.photoSkipped.get();
     const QString& status = app.userStatus().get();
     model.statusIsPlaceholder = status.isEmpty();
-    model.statusText = status.isEmpty() ? QStringLiteral("Set a status...") : status;
+    model.statusText = status.isEmpty() ? QCoreApplication::translate("pondra::ImageWindow", "Set a status...") : status;
     const QString track = nowPlaying.nowPlayingText();
     if (app.includeNowPlaying().get() && !track.isEmpty())
         model.nowPlaying = track;

@@ -49,14 +49,14 @@ MiniWindow::MiniWindow(AppState& app, std::shared_ptr<CompositingQuery> composit
 {
     setObjectName(WindowIdentifiers::teamWindow);
     setWindowRole(WindowIdentifiers::teamWindow);
-    setWindowTitle(QStringLiteral("Pondra Team"));
+    setWindowTitle(tr("Pondra Team"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     WindowRegistry::instance().add(this);
 
     m_teamName = new ElidedLabel(this);
     m_teamName->setFont(text::system(9, QFont::DemiBold));
-    m_reconnecting = new QLabel(QStringLiteral("reconnecting"), this);
+    m_reconnecting = new QLabel(tr("reconnecting"), this);
     m_reconnecting->setTextFormat(Qt::PlainText);
     m_reconnecting->setFont(text::system(8));
     {

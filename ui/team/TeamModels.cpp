@@ -4,6 +4,7 @@
 #include "ui/kit/Palette.h"
 #include "ui/kit/PlainText.h"
 
+#include <QCoreApplication>
 #include <QHash>
 
 namespace pondra {
@@ -20,6 +21,7 @@ TeamRowModel TeamRowModel::from(const RemoteUser& user, const QString& userName,
     m.status = user.status;
     m.isSelf = canonicallyEqual(user.name, userName);
     m.isPondra = isPondraMode;
+    m.isMemberPondra = user.isPondra;
     return m;
 }
 
@@ -42,9 +44,41 @@ QList<RowAction> TeamRowModel::hoverActions() const
     return {RowAction::ring};
 }
 
+QString TeamRowModel::accessibleDescription() const
+{
+    const auto text = [](const char* source) { return QCoreApplication::translate("pondra::MiniUserRow", source); };
+    QStringList parts{isMemberPondra ? text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "present"))
+                                     : text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "away"))};
+    switch (idleState.value()) {
+    case IdleState::active:
+        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "active")));
+        break;
+    case IdleState::semiIdle:
+        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "semi-idle")));
+        break;
+    case IdleState::idle:
+        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "idle")));
+        break;
+    }
+    if (isInMeeting)
+        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "in a meeting")));
+    // The same marks as the audio line: muted hides playing.
+    for (const AudioMark& mark : audioMarks()) {
+        if (mark.glyph == Glyph::speakerSlashFill)
+            parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "muted")));
+        else if (mark.glyph == Glyph::musicNote)
+            parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "playing audio")));
+        else if (mark.glyph == Glyph::headphones)
+            parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "on headphones")));
+    }
+    if (showsStatus())
+        parts.append(QCoreApplication::translate("pondra::MiniUserRow", "status: %1").arg(plainText::oneLine(*status)));
+    return parts.join(QStringLiteral(", "));
+}
+
 QString TeamRowModel::toggleLabel() const
 {
-    return isPondra ? QStringLiteral("Away") : QStringLiteral("Pondra");
+    return isPondra ? QCoreApplication::translate("pondra::MiniUserRow", "Away") : QCoreApplication::translate("pondra::MiniUserRow", "Pondra");
 }
 
 Glyph TeamRowModel::toggleGlyph() const
