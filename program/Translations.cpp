@@ -9,7 +9,10 @@
 
 namespace pondra {
 
-QStringList Translations::candidates(const QString& uiLanguage)
+namespace {
+/// The names "zh-Hant-TW" is looked up under, most specific first:
+/// "zh_Hant_TW", "zh_Hant", "zh".
+QStringList candidates(const QString& uiLanguage)
 {
     QString name = uiLanguage;
     name.replace(QLatin1Char('-'), QLatin1Char('_'));
@@ -21,6 +24,7 @@ QStringList Translations::candidates(const QString& uiLanguage)
     }
     return out;
 }
+} // namespace
 
 Translations::Translations(const QStringList& uiLanguages)
 {

@@ -27,9 +27,6 @@ public:
     /// The language whose translation was loaded ("de", "pt_BR"), or empty.
     QString language() const { return m_language; }
 
-    /// The names "de-AT" is looked up under, most specific first: "de_AT", "de".
-    static QStringList candidates(const QString& uiLanguage);
-
 private:
     QString m_language;
     std::unique_ptr<QTranslator> m_program;
