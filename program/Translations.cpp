@@ -43,7 +43,8 @@ Translations::Translations(const QStringList& uiLanguages)
             m_program = std::move(translator);
             QCoreApplication::installTranslator(m_program.get());
             auto qt = std::make_unique<QTranslator>();
-            if (qt->load(QStringLiteral("qtbase_") + language, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            if (qt->load(QStringLiteral("qtbase_") + language,
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
                 m_qt = std::move(qt);
                 QCoreApplication::installTranslator(m_qt.get());
             }

@@ -26,10 +26,11 @@ int runAsSecondCopy(QApplication& app, SingleInstanceGuard& guard)
 {
     guard.askRunningCopyToComeForward(RealScheduler::instance());
     logError(lcApp, "Another instance of Pondra is already running. Quitting.");
-    const QString message = QCoreApplication::translate("pondra::SingleInstanceGuard", "Pondra is already running");
+    const QString message =
+        QCoreApplication::translate("pondra::SingleInstanceGuard", "Pondra is already running");
     QMessageBox alert(QMessageBox::Information, message, message, QMessageBox::Ok);
-    alert.setInformativeText(QCoreApplication::translate("pondra::SingleInstanceGuard",
-                                                         "Another copy of Pondra is already open. Switching to it now."));
+    alert.setInformativeText(QCoreApplication::translate(
+        "pondra::SingleInstanceGuard", "Another copy of Pondra is already open. Switching to it now."));
     // Above the other copy's window, which is coming forward at the same time.
     alert.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     QObject::connect(&alert, &QMessageBox::finished, &app, &QCoreApplication::quit);

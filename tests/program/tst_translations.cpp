@@ -153,9 +153,10 @@ private Q_SLOTS:
         QTest::newRow("none translated") << QStringList{"fr-FR", "de"} << QString() << QString() << source;
         QTest::newRow("exact") << QStringList{"eo"} << QString() << "eo" << esperanto;
         QTest::newRow("region falls back") << QStringList{"eo-BR"} << QString() << "eo" << esperanto;
-        QTest::newRow("first match wins") << QStringList{"fr", "ia-FR", "eo"} << QString() << "ia" << interlingua;
-        QTest::newRow("unreadable file passed over")
-            << QStringList{"zz", "eo"} << "pondra_zz.qm" << "eo" << esperanto;
+        QTest::newRow("first match wins")
+            << QStringList{"fr", "ia-FR", "eo"} << QString() << "ia" << interlingua;
+        QTest::newRow("unreadable file passed over") << QStringList{"zz", "eo"} << "pondra_zz.qm"
+                                                     << "eo" << esperanto;
     }
     void loadsTheFirstMatchingLanguage()
     {
@@ -184,7 +185,6 @@ private Q_SLOTS:
         SettingsView view(*rig.app);
         QCOMPARE(view.windowTitle(), QStringLiteral("Pondra Settings"));
     }
-
 };
 
 PONDRA_VIEW_TEST_MAIN(TestTranslations)

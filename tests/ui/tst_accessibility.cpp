@@ -72,7 +72,8 @@ private Q_SLOTS:
         QTest::addColumn<RemoteUser>("user");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("description");
-        QTest::newRow("present and active") << teammate("Bo", true, "active") << "Bo" << "present, active";
+        QTest::newRow("present and active") << teammate("Bo", true, "active") << "Bo"
+                                            << "present, active";
         RemoteUser busy = teammate("Cy", false, "idle");
         busy.isInMeeting = true;
         busy.isMuted = true;
@@ -80,11 +81,13 @@ private Q_SLOTS:
         busy.isUsingHeadphones = true;
         busy.status = QStringLiteral("Focusing\non design");
         QTest::newRow("away, every mark, a status")
-            << busy << "Cy" << "away, idle, in a meeting, muted, on headphones, status: Focusing on design";
+            << busy << "Cy"
+            << "away, idle, in a meeting, muted, on headphones, status: Focusing on design";
         RemoteUser playing = teammate("Di\nNa", true, "semiIdle");
         playing.isPlayingAudio = true;
         playing.status = QString();
-        QTest::newRow("playing, empty status") << playing << "Di Na" << "present, semi-idle, playing audio";
+        QTest::newRow("playing, empty status") << playing << "Di Na"
+                                               << "present, semi-idle, playing audio";
     }
     void teamRowIsReadAsItsMember()
     {
@@ -109,7 +112,8 @@ private Q_SLOTS:
         test::AppRig rig;
         rig.build();
         MiniWindow window(*rig.app, std::make_shared<FakeCompositingQuery>(true));
-        window.showTeam({teammate(rig.app->userName().get(), true, "active"), teammate("Bo", true, "active")});
+        window.showTeam(
+            {teammate(rig.app->userName().get(), true, "active"), teammate("Bo", true, "active")});
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QList<MiniUserRow*> rows = window.rows();

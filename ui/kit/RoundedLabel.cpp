@@ -25,7 +25,10 @@ public:
             return label()->text();
         return QAccessibleWidget::text(kind);
     }
-    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
     void doAction(const QString& action) override
     {
         if (action == pressAction())

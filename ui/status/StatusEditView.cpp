@@ -75,8 +75,8 @@ StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent)
     m_field->setFont(text::body());
     m_field->setFixedWidth(280);
     statusBlock->addWidget(m_field);
-    statusBlock->addWidget(quietLabel(
-        tr("Your status will clear automatically tonight at 3:00 AM."), text::system(10), this));
+    statusBlock->addWidget(
+        quietLabel(tr("Your status will clear automatically tonight at 3:00 AM."), text::system(10), this));
     fields->addLayout(statusBlock);
 
     auto* nowPlayingBlock = new QVBoxLayout;

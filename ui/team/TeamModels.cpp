@@ -9,6 +9,14 @@
 
 namespace pondra {
 
+namespace {
+/// The row's texts, in the row's own context.
+struct RowTexts
+{
+    Q_DECLARE_TR_FUNCTIONS(pondra::MiniUserRow)
+};
+} // namespace
+
 TeamRowModel TeamRowModel::from(const RemoteUser& user, const QString& userName, bool isPondraMode)
 {
     TeamRowModel m;
@@ -46,39 +54,37 @@ QList<RowAction> TeamRowModel::hoverActions() const
 
 QString TeamRowModel::accessibleDescription() const
 {
-    const auto text = [](const char* source) { return QCoreApplication::translate("pondra::MiniUserRow", source); };
-    QStringList parts{isMemberPondra ? text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "present"))
-                                     : text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "away"))};
+    QStringList parts{isMemberPondra ? RowTexts::tr("present") : RowTexts::tr("away")};
     switch (idleState.value()) {
     case IdleState::active:
-        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "active")));
+        parts.append(RowTexts::tr("active"));
         break;
     case IdleState::semiIdle:
-        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "semi-idle")));
+        parts.append(RowTexts::tr("semi-idle"));
         break;
     case IdleState::idle:
-        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "idle")));
+        parts.append(RowTexts::tr("idle"));
         break;
     }
     if (isInMeeting)
-        parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "in a meeting")));
+        parts.append(RowTexts::tr("in a meeting"));
     // The same marks as the audio line: muted hides playing.
     for (const AudioMark& mark : audioMarks()) {
         if (mark.glyph == Glyph::speakerSlashFill)
-            parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "muted")));
+            parts.append(RowTexts::tr("muted"));
         else if (mark.glyph == Glyph::musicNote)
-            parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "playing audio")));
+            parts.append(RowTexts::tr("playing audio"));
         else if (mark.glyph == Glyph::headphones)
-            parts.append(text(QT_TRANSLATE_NOOP("pondra::MiniUserRow", "on headphones")));
+            parts.append(RowTexts::tr("on headphones"));
     }
     if (showsStatus())
-        parts.append(QCoreApplication::translate("pondra::MiniUserRow", "status: %1").arg(plainText::oneLine(*status)));
+        parts.append(RowTexts::tr("status: %1").arg(plainText::oneLine(*status)));
     return parts.join(QStringLiteral(", "));
 }
 
 QString TeamRowModel::toggleLabel() const
 {
-    return isPondra ? QCoreApplication::translate("pondra::MiniUserRow", "Away") : QCoreApplication::translate("pondra::MiniUserRow", "Pondra");
+    return isPondra ? RowTexts::tr("Away") : RowTexts::tr("Pondra");
 }
 
 Glyph TeamRowModel::toggleGlyph() const

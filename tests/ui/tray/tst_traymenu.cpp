@@ -399,7 +399,8 @@ private Q_SLOTS:
                         continue;
                     solid += c.alpha() > 250;
                     QVERIFY2(test::isNear(c, ink, 3),
-                             qPrintable(QStringLiteral("%1 px at %2,%3: %4").arg(side).arg(x).arg(y).arg(c.name())));
+                             qPrintable(
+                                 QStringLiteral("%1 px at %2,%3: %4").arg(side).arg(x).arg(y).arg(c.name())));
                 }
             }
             QVERIFY2(solid > 0, qPrintable(QString::number(side)));
