@@ -171,7 +171,7 @@ void RoundedLabel::keyPressEvent(QKeyEvent* event)
 {
     if (m_clickable && event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
         event->accept();
-        Q_EMIT clicked();
+        click();
         return;
     }
     ElidedLabel::keyPressEvent(event);
