@@ -7,6 +7,8 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config git
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-multimedia-dev qt6-httpserver-dev
+    # lupdate and lrelease: the translation template and the translations tests compile
+    qt6-l10n-tools
     libgl-dev libx11-dev libxcb1-dev libxss-dev libdbus-1-dev libpulse-dev libbenchmark-dev
     # dlib's CMake package names these three in its link interface without depending on them
     libdlib-dev libjpeg-dev libblas-dev liblapack-dev

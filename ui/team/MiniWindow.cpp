@@ -61,7 +61,7 @@ MiniWindow::MiniWindow(AppState& app, std::shared_ptr<CompositingQuery> composit
     // Its identifier for the window lookup and, as its role, for the window system.
     setObjectName(WindowIdentifiers::teamWindow);
     setWindowRole(WindowIdentifiers::teamWindow);
-    setWindowTitle(QStringLiteral("Pondra Team"));
+    setWindowTitle(tr("Pondra Team"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     // The window is never active, and Qt shows tooltips (the pencil's) only
     // in the active window unless told otherwise.
@@ -73,7 +73,7 @@ MiniWindow::MiniWindow(AppState& app, std::shared_ptr<CompositingQuery> composit
 
     m_teamName = new ElidedLabel(this);
     m_teamName->setFont(text::system(9, QFont::DemiBold));
-    m_reconnecting = new QLabel(QStringLiteral("reconnecting"), this);
+    m_reconnecting = new QLabel(tr("reconnecting"), this);
     m_reconnecting->setTextFormat(Qt::PlainText);
     m_reconnecting->setFont(text::system(8));
     palette::setTextColour(*m_reconnecting, palette::orange());

@@ -46,6 +46,9 @@ struct TeamRowModel
     bool isSelf = false;
     /// The local user's present mode (given to every row; only the own row shows it).
     bool isPondra = false;
+    /// The member's own present mode, as their record says (a sighted user
+    /// sees it in their photo): told to screen readers only.
+    bool isMemberPondra = false;
 
     /// Everything but the photo, which the row decodes only when it changed.
     static TeamRowModel from(const RemoteUser& user, const QString& userName, bool isPondraMode);
@@ -56,6 +59,9 @@ struct TeamRowModel
     bool showsStatus() const { return status && !status->isEmpty(); }
     /// "Ring" on a teammate's row; the pencil and the presence toggle on the own row.
     QList<RowAction> hoverActions() const;
+    /// What a screen reader says of the row after the member's name: present or
+    /// away, the activity, the meeting and audio marks, then the status.
+    QString accessibleDescription() const;
 
     /// The presence toggle names the change it makes: "Away" while present.
     QString toggleLabel() const;
