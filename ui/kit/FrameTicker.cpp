@@ -1,6 +1,7 @@
 #include "ui/kit/FrameTicker.h"
 
-#include <QWidget>
+#include <QCoreApplication>
+#include <QEvent>
 
 #include <algorithm>
 
@@ -157,24 +158,25 @@ void FrameTicker::repaint(QWidget* widget)
 {
     if (!widget)
         return;
-    if (!m_stepping) {
-        widget->update();
+    widget->update();
+    if (!m_stepping)
         return;
-    }
     QWidget* window = widget->window();
-    auto& [guard, region] = m_moved[window];
-    guard = window;
-    region += QRect(widget->mapTo(window, QPoint()), widget->size());
+    if (std::find(m_moved.begin(), m_moved.end(), window) == m_moved.end())
+        m_moved.emplace_back(window);
 }
 
 void FrameTicker::paintStepped()
 {
-    // One synchronous paint and flush per window for everything that moved,
-    // instead of an update per widget and a second wake to paint them.
+    // What moved is painted and flushed now, all of a window at once, rather
+    // than at Qt's next update pass.
     const auto moved = std::exchange(m_moved, {});
-    for (const auto& [guard, region] : moved)
-        if (guard && guard->isVisible())
-            guard->repaint(region);
+    for (const QPointer<QWidget>& window : moved) {
+        if (window && window->isVisible()) {
+            QEvent request(QEvent::UpdateRequest);
+            QCoreApplication::sendEvent(window, &request);
+        }
+    }
 }
 
 } // namespace pondra

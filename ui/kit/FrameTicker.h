@@ -2,16 +2,13 @@
 
 #include "platform/core/Scheduler.h"
 
-#include <QHash>
 #include <QObject>
 #include <QPointer>
-#include <QRegion>
+#include <QWidget>
 
 #include <functional>
 #include <optional>
 #include <vector>
-
-class QWidget;
 
 namespace pondra {
 
@@ -22,7 +19,7 @@ namespace pondra {
  * clients are woken only at moments they name, for motion whose next visible
  * change is known in advance (a text that moves a whole pixel every 40 ms).
  * Stepping clients due together run in one wake, and the widgets they hand
- * to `repaint()` are painted together when it ends: one paint of each window.
+ * to `repaint()` are painted together as it ends: one repaint of each window.
  * Nothing runs, and nothing wakes the program, while no client is attached.
  * Clients detach when hidden; a destroyed client is detached by itself.
  * Main thread only.
@@ -51,7 +48,7 @@ public:
     /// The scheduler's clock in milliseconds since the epoch.
     qint64 nowMs() const;
 
-    /// During a step: paints `widget` with the others of the step when it
+    /// During a step: paints `widget` with the others of the step as it
     /// ends. Elsewhere: schedules an ordinary update.
     void repaint(QWidget* widget);
 
@@ -77,8 +74,8 @@ private:
     TimerHandle m_stepTimer;
     qint64 m_stepTimerDueMs = 0;
     bool m_stepping = false;
-    /// What the running step moved, per window, in the window's coordinates.
-    QHash<QWidget*, std::pair<QPointer<QWidget>, QRegion>> m_moved;
+    /// The windows whose widgets the running step moved.
+    std::vector<QPointer<QWidget>> m_moved;
 };
 
 } // namespace pondra

@@ -127,9 +127,11 @@ int MarqueeText::currentOffset() const
 
 std::optional<qint64> MarqueeText::nextStep(qint64 nowMs) const
 {
-    // The first millisecond at which the drawn position changes: when the
-    // text has moved a whole pixel (every 40 ms at 25 px/s), or when the
-    // cycle starts again. Texts with whole-pixel widths step together.
+    // The millisecond after the drawn position changes: when the text has
+    // moved a whole pixel (every 40 ms at 25 px/s), or when the cycle starts
+    // again. Texts with whole-pixel widths change at the same moments; the
+    // margin keeps the rounding of each one's formula from waking them a
+    // millisecond apart.
     const double width = this->width();
     const double total = width + m_textWidth;
     if (total <= 0)
@@ -139,8 +141,9 @@ std::optional<qint64> MarqueeText::nextStep(qint64 nowMs) const
     const double x = width - phase / cycle * total;
     const int drawn = int(std::floor(x));
     const double pixelsPerMs = total / cycle / 1000.0;
-    const qint64 moved = nowMs + qint64(std::floor((x - drawn) / pixelsPerMs)) + 1;
-    const qint64 wrapped = nowMs + std::max<qint64>(1, qint64(std::ceil((cycle - phase) * 1000.0)));
+    constexpr double margin = 0.01;
+    const qint64 moved = nowMs + qint64(std::floor((x - drawn) / pixelsPerMs + margin)) + 1;
+    const qint64 wrapped = nowMs + qint64(std::floor((cycle - phase) * 1000.0 + margin)) + 1;
     qint64 next = std::min(moved, wrapped);
     // Rounding can put the moment a millisecond early.
     for (int i = 0; i < 3 && offsetAt(next) == drawn; ++i)
