@@ -80,7 +80,8 @@ bool FrameTicker::isAttached(const QObject* client) const
 
 void FrameTicker::updateTimers()
 {
-    const bool frames = std::any_of(m_clients.begin(), m_clients.end(), [](const Client& c) { return bool(c.onFrame); });
+    const bool frames =
+        std::any_of(m_clients.begin(), m_clients.end(), [](const Client& c) { return bool(c.onFrame); });
     if (!frames) {
         m_frameTimer.cancel();
         m_frameTimer = {};

@@ -21,10 +21,11 @@ WindowSight* WindowSight::of(QWidget* window)
 WindowSight::WindowSight(QWidget* window) : QObject(window), m_window(window)
 {
     m_window->installEventFilter(this);
-    connect(&CoveredWindows::instance(), &CoveredWindows::coveredChanged, this, [this](QWindow* w, bool covered) {
-        if (w == m_handle)
-            setState(m_exposed, covered);
-    });
+    connect(&CoveredWindows::instance(), &CoveredWindows::coveredChanged, this,
+            [this](QWindow* w, bool covered) {
+                if (w == m_handle)
+                    setState(m_exposed, covered);
+            });
     watchHandle();
 }
 

@@ -154,8 +154,9 @@ void MiniUserRow::applySwap()
     m_status->setVisible(details && m_model.showsStatus());
     m_status->setOpacity(1 - shown);
     const QList<RowAction> actions = m_model.hoverActions();
-    const std::pair<FilledButton*, RowAction> controls[] = {
-        {m_ring, RowAction::ring}, {m_pencil, RowAction::updateStatus}, {m_toggle, RowAction::togglePresence}};
+    const std::pair<FilledButton*, RowAction> controls[] = {{m_ring, RowAction::ring},
+                                                            {m_pencil, RowAction::updateStatus},
+                                                            {m_toggle, RowAction::togglePresence}};
     for (const auto& [button, action] : controls) {
         button->setVisible(buttons && actions.contains(action));
         // Buttons on their way out take no clicks.
@@ -190,7 +191,8 @@ void MiniUserRow::setHovering(bool hovering)
 void MiniUserRow::onSwapFrame()
 {
     const qreal target = m_hovering ? 1 : 0;
-    const qreal step = qreal(m_ticker.scheduler().monotonicMs() - m_swapStartMs) / qreal(swapDuration.count());
+    const qreal step =
+        qreal(m_ticker.scheduler().monotonicMs() - m_swapStartMs) / qreal(swapDuration.count());
     m_swap = target > m_swapFrom ? std::min(target, m_swapFrom + step) : std::max(target, m_swapFrom - step);
     if (m_swap == target)
         m_ticker.detach(this);

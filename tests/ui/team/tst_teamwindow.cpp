@@ -484,7 +484,8 @@ private Q_SLOTS:
         for (int i = 0; i < 4; ++i) {
             RemoteUser u = member(QStringLiteral("M%1").arg(i), QStringLiteral("Member %1").arg(i));
             // Different lengths: different cycles, the same whole-pixel steps.
-            u.status = QStringLiteral("Working on item %1 of the plan").arg(i) + QString(i * 3, QLatin1Char('x'));
+            u.status =
+                QStringLiteral("Working on item %1 of the plan").arg(i) + QString(i * 3, QLatin1Char('x'));
             team << u;
         }
         w.team(team);
