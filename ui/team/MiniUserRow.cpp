@@ -134,14 +134,28 @@ void MiniUserRow::applyModel()
     m_nameRect = QRect(detailLeft, detailTop(), textWidth, metrics.height());
     m_elidedName = metrics.elidedText(plainText::oneLine(m_model.name), Qt::ElideRight, textWidth);
 
+    applyShape();
+    applySwap();
+}
+
+void MiniUserRow::applyShape()
+{
     // The badge hangs into the gap below the row; the rest of the gap is not the row's.
-    const QRegion shape = m_model.isInMeeting
-                              ? QRegion(rowRect()) + QRect(photoSide - 18 + badgeOverhang,
-                                                           photoSide - 18 + badgeOverhang, 18, 18)
-                              : QRegion(rowRect());
+    QRegion shape = m_model.isInMeeting ? QRegion(rowRect()) + QRect(photoSide - 18 + badgeOverhang,
+                                                                     photoSide - 18 + badgeOverhang, 18, 18)
+                                        : QRegion(rowRect());
+    if (m_cut)
+        shape &= QRect(0, 0, width(), *m_cut);
     if (mask() != shape)
         setMask(shape);
-    applySwap();
+}
+
+void MiniUserRow::setCut(std::optional<int> height)
+{
+    if (height == m_cut)
+        return;
+    m_cut = height;
+    applyShape();
 }
 
 void MiniUserRow::applySwap()

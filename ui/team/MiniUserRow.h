@@ -37,6 +37,9 @@ public:
     /// How far the swap stands, eased: 0 shows the details, 1 the buttons.
     qreal swapProgress() const;
     bool isSwapping() const;
+    /// Cuts the row this far below its top (a row crossing the panel's inner
+    /// edge), or not at all.
+    void setCut(std::optional<int> height);
     /// What lies beneath the status text (see MarqueeText::setBackdrop).
     void setBackdrop(MarqueeText::Backdrop backdrop);
     /// The row's own rectangle. The widget is taller by the badge's overhang,
@@ -63,6 +66,7 @@ private:
     void onSwapFrame();
     void applyModel();
     void applySwap();
+    void applyShape();
     int detailTop() const;
 
     FrameTicker& m_ticker;
@@ -75,6 +79,7 @@ private:
     qreal m_swap = 0;
     qreal m_swapFrom = 0;
     qint64 m_swapStartMs = 0;
+    std::optional<int> m_cut;
     QRect m_nameRect;
     QString m_elidedName;
     MarqueeText* m_status = nullptr;

@@ -72,4 +72,31 @@ QList<RowKey> rowKeys(const QList<RemoteUser>& users)
     return keys;
 }
 
+std::optional<int> teamWindowRoom(const QList<ScreenArea>& screens, const QRect& frame)
+{
+    if (screens.isEmpty())
+        return std::nullopt;
+    const ScreenArea* home = nullptr;
+    for (const ScreenArea& screen : screens) {
+        if (screen.frame.contains(frame.topLeft())) {
+            home = &screen;
+            break;
+        }
+    }
+    if (!home) {
+        // A corner off every screen (a window pushed past the left or top
+        // edge): the screen that shows most of it.
+        const auto overlap = [&](const ScreenArea& screen) {
+            const QRect common = screen.frame.intersected(frame);
+            return common.isEmpty() ? 0LL : qint64(common.width()) * common.height();
+        };
+        home = &screens.first();
+        for (const ScreenArea& screen : screens) {
+            if (overlap(screen) > overlap(*home))
+                home = &screen;
+        }
+    }
+    return home->visibleFrame.bottom() + 1 - frame.top();
+}
+
 } // namespace pondra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/pointer/PointerAndScreens.h"
 #include "records/IdleState.h"
 #include "records/RemoteUser.h"
 #include "ui/kit/Glyphs.h"
@@ -7,6 +8,7 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
+#include <QRect>
 #include <QString>
 
 #include <optional>
@@ -84,5 +86,12 @@ struct RowKey
     bool operator==(const RowKey&) const = default;
 };
 QList<RowKey> rowKeys(const QList<RemoteUser>& users);
+
+/// The most height the team window may take where `frame` is: the room from
+/// its top to the bottom of the usable area of its screen (the screen whose
+/// frame holds its top-left corner, else the one it overlaps most, else the
+/// first); none without a screen. Can be 0 or less for a window moved below
+/// that area.
+std::optional<int> teamWindowRoom(const QList<ScreenArea>& screens, const QRect& frame);
 
 } // namespace pondra
