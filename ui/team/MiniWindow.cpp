@@ -146,6 +146,9 @@ void MiniWindow::showTeam(const QList<RemoteUser>& users)
 MiniUserRow* MiniWindow::makeRow()
 {
     auto* row = new MiniUserRow(*m_ticker, this);
+    // Beneath a status lies the panel alone: the status paints that part of
+    // it itself, so a step repaints neither the window nor the row.
+    row->setBackdrop([this](QPainter& painter, const QRect& exposed) { m_surface.paint(painter, exposed); });
     connect(row, &MiniUserRow::ringRequested, this, [this, row] { onRing(row); });
     connect(row, &MiniUserRow::presenceToggleRequested, this, &MiniWindow::onTogglePresence);
     connect(row, &MiniUserRow::statusEditRequested, this, &MiniWindow::onEditStatus);
@@ -223,15 +226,8 @@ void MiniWindow::relayout()
         const bool shown = !card && y < rowsEnd;
         if (row->isVisibleTo(this) != shown)
             row->setVisible(shown);
-        const QRegion cut = shown && y + MiniUserRow::photoSide > rowsEnd
-                                ? QRegion(0, 0, row->width(), rowsEnd - y)
-                                : QRegion();
-        if (row->mask() != cut) {
-            if (cut.isEmpty())
-                row->clearMask();
-            else
-                row->setMask(cut);
-        }
+        row->setCut(shown && y + MiniUserRow::photoSide > rowsEnd ? std::optional<int>(rowsEnd - y)
+                                                                  : std::nullopt);
         y += rowPitch;
     }
 

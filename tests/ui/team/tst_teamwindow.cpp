@@ -22,6 +22,7 @@
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QPainter>
+#include <QSet>
 
 using namespace pondra;
 using test::AppRig;
@@ -597,13 +598,208 @@ private Q_SLOTS:
         const int start = marquee.currentOffset();
         for (int i = 0; i < 60; ++i) {
             scheduler.advance(milliseconds(16)); // ~1 s of frames
-            QCoreApplication::processEvents();
         }
         // 25 px/s: one repaint per whole pixel, not one per frame.
         QVERIFY2(counter.count >= 23 && counter.count <= 26, qPrintable(QString::number(counter.count)));
         QCOMPARE(start - marquee.currentOffset(), 24);
         host.hide();
         QVERIFY(!ticker.isRunning());
+    }
+
+    void scrollingStatusesStepTogetherWithoutRepaintingBeneath()
+    {
+        WindowRig w;
+        QList<RemoteUser> team;
+        for (int i = 0; i < 4; ++i) {
+            RemoteUser u = member(QStringLiteral("M%1").arg(i), QStringLiteral("Member %1").arg(i));
+            // Different lengths: different cycles, the same whole-pixel steps.
+            u.status =
+                QStringLiteral("Working on item %1 of the plan").arg(i) + QString(i * 3, QLatin1Char('x'));
+            team << u;
+        }
+        w.team(team);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QCoreApplication::processEvents();
+
+        struct Paints final : QObject
+        {
+            VirtualScheduler* clock = nullptr;
+            QHash<QObject*, int> count;
+            QSet<qint64> moments;
+            bool eventFilter(QObject* watched, QEvent* event) override
+            {
+                if (event->type() == QEvent::Paint) {
+                    ++count[watched];
+                    if (qobject_cast<MarqueeText*>(watched))
+                        moments.insert(clock->now().toMSecsSinceEpoch());
+                }
+                return false;
+            }
+        } paints;
+        paints.clock = &w.rig.scheduler;
+        w.window->installEventFilter(&paints);
+        QList<MarqueeText*> texts;
+        for (MiniUserRow* row : w.window->rows()) {
+            row->installEventFilter(&paints);
+            MarqueeText* text = row->findChild<MarqueeText*>();
+            QVERIFY(text && text->isScrolling() && text->isVisible());
+            text->installEventFilter(&paints);
+            texts << text;
+        }
+        for (int i = 0; i < 125; ++i) { // 1 s, in the event loop's turns
+            w.rig.scheduler.advance(milliseconds(8));
+        }
+        // 25 px/s: each text is painted once per whole pixel, all of them at
+        // the same moments, and nothing beneath them is painted again.
+        for (MarqueeText* text : texts)
+            QVERIFY2(paints.count.value(text) >= 24 && paints.count.value(text) <= 26,
+                     qPrintable(QString::number(paints.count.value(text))));
+        QVERIFY2(paints.moments.size() >= 24 && paints.moments.size() <= 26,
+                 qPrintable(QString::number(paints.moments.size())));
+        QCOMPARE(paints.count.value(w.window.get()), 0);
+        for (MiniUserRow* row : w.window->rows())
+            QCOMPARE(paints.count.value(row), 0);
+    }
+
+    void scrollingRestsWhileNobodyCanSeeIt()
+    {
+        WindowRig w;
+        RemoteUser bo = member("B", "Bo");
+        bo.status = QStringLiteral("A long status that scrolls by");
+        w.team({bo});
+        FrameTicker& ticker = w.window->frameTicker();
+        QVERIFY(!ticker.isRunning()); // not shown yet
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(ticker.isRunning());
+        // While the pointer is over the row, the status gives way to "Ring".
+        MiniUserRow* row = w.window->rows()[0];
+        hover(row, true);
+        w.rig.scheduler.advance(milliseconds(200));
+        QVERIFY(!ticker.isRunning());
+        hover(row, false);
+        QVERIFY(ticker.isRunning());
+        w.window->hide();
+        w.rig.scheduler.advance(milliseconds(200));
+        QVERIFY(!ticker.isRunning());
+    }
+
+    void rowSwapFadesOnHover()
+    {
+        WindowRig w;
+        RemoteUser bo = member("B", "Bo");
+        bo.status = QStringLiteral("Lunch");
+        w.team({bo});
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        MiniUserRow* row = w.window->rows()[0];
+        FilledButton* ring = nullptr;
+        for (FilledButton* b : row->findChildren<FilledButton*>())
+            if (b->text() == QLatin1String("Ring"))
+                ring = b;
+        QVERIFY(ring);
+        const QPoint inRing = ring->geometry().center() + QPoint(0, 8);
+        auto ringShade = [&] {
+            const QImage image = test::grabWidget(*row);
+            return image.pixelColor(inRing);
+        };
+        auto nearOrange = [](const QColor& c) { return test::isNear(c, palette::orange(), 12); };
+
+        // 0.1 s, eased in and out: at once the button is there but not yet
+        // seen, halfway it is half seen, then it stands alone.
+        hover(row, true);
+        QVERIFY(ring->isVisible());
+        QVERIFY(!nearOrange(ringShade()));
+        QVERIFY(row->findChild<MarqueeText*>()->isVisible());
+        w.rig.scheduler.advance(milliseconds(48));
+        const QColor half = ringShade();
+        QVERIFY2(!nearOrange(half) && half.alpha() > 60, qPrintable(half.name(QColor::HexArgb)));
+        w.rig.scheduler.advance(milliseconds(64));
+        QVERIFY(nearOrange(ringShade()));
+        QVERIFY(!row->findChild<MarqueeText*>()->isVisible());
+        QVERIFY(!w.window->frameTicker().isRunning());
+
+        // And back: the status returns at once, fading in; the button, fading
+        // out, takes no clicks and is gone after 0.1 s.
+        hover(row, false);
+        QVERIFY(row->findChild<MarqueeText*>()->isVisible());
+        QVERIFY(ring->isVisible() && ring->testAttribute(Qt::WA_TransparentForMouseEvents));
+        w.rig.scheduler.advance(milliseconds(112));
+        QVERIFY(!ring->isVisible());
+        QVERIFY(!ring->graphicsEffect());
+        QVERIFY(!w.window->frameTicker().isRunning());
+    }
+
+    void gapBelowARowIsNobodys_data()
+    {
+        QTest::addColumn<bool>("inMeeting");
+        QTest::newRow("no badge") << false;
+        QTest::newRow("meeting badge") << true;
+    }
+    void gapBelowARowIsNobodys()
+    {
+        QFETCH(bool, inMeeting);
+        WindowRig w;
+        RemoteUser ana = member("A", "Ana");
+        ana.isInMeeting = inMeeting;
+        w.team({ana, member("B", "Bo")});
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        MiniUserRow* own = w.window->rows()[0];
+        auto rowAt = [&](QPoint inOwn) {
+            QWidget* hit = w.window->childAt(own->mapTo(w.window.get(), inOwn));
+            while (hit && !qobject_cast<MiniUserRow*>(hit))
+                hit = hit->parentWidget();
+            return hit;
+        };
+        QCOMPARE(rowAt(QPoint(100, 55)), own);
+        QCOMPARE(rowAt(QPoint(100, 57)), nullptr); // the 4 px between two rows
+        QCOMPARE(rowAt(QPoint(20, 59)), nullptr);
+        // The meeting badge hangs into the gap and is the row's where it is drawn.
+        QCOMPARE(rowAt(QPoint(51, 58)), inMeeting ? own : nullptr);
+
+        auto main = std::make_unique<QWidget>();
+        main->setWindowTitle(QStringLiteral("Pondra"));
+        WindowRegistry::instance().add(main.get());
+        const QPoint gap = own->mapTo(w.window.get(), QPoint(100, 58));
+        QTest::mouseDClick(w.window.get(), Qt::LeftButton, {}, gap);
+        QVERIFY(!main->isVisible());
+    }
+
+    void statusFollowsThePalette()
+    {
+        WindowRig w;
+        RemoteUser bo = member("B", "Bo");
+        bo.status = QStringLiteral("Lunch");
+        w.team({bo});
+        w.window->show(); // a shown window hears of the desktop's colours
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        MiniUserRow* row = w.window->rows()[0];
+        MarqueeText* status = row->findChild<MarqueeText*>();
+        QVERIFY(status);
+        const QRect strip = status->geometry();
+        // How much lighter the status's ink is than the panel at the strip's empty end.
+        auto inkOverPanel = [&] {
+            QCoreApplication::processEvents(); // a change of the desktop's colours reaches the widgets
+            const QImage image = test::grabWidget(*w.window);
+            const QPoint origin = row->mapTo(w.window.get(), strip.topLeft());
+            const QColor panel = image.pixelColor(origin + QPoint(strip.width() - 2, strip.height() / 2));
+            int furthest = 0;
+            for (int y = 0; y < strip.height(); ++y)
+                for (int x = 0; x < strip.width() / 2; ++x) {
+                    const int d = image.pixelColor(origin + QPoint(x, y)).lightness() - panel.lightness();
+                    if (std::abs(d) > std::abs(furthest))
+                        furthest = d;
+                }
+            return furthest;
+        };
+        QVERIFY2(inkOverPanel() < -40, qPrintable(QString::number(inkOverPanel()))); // dark on light
+        {
+            test::ScopedApplicationPalette dark(test::darkPalette());
+            QVERIFY2(inkOverPanel() > 40, qPrintable(QString::number(inkOverPanel()))); // light on dark
+        }
+        QVERIFY(inkOverPanel() < -40);
     }
 
     void statusIsCleaned_data()

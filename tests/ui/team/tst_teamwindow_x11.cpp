@@ -1,8 +1,11 @@
 // The team window as the X server, a window manager and the pointer meet it,
 // on a private Xvfb: its window states, read by a client of our own, and the
-// pencil's tooltip under the real pointer.
+// pencil's tooltip under the real pointer; and, with no compositing manager,
+// a window wholly covered by another, which the X server tells so.
 #include "ui/kit/FilledButton.h"
+#include "ui/kit/FrameTicker.h"
 #include "ui/kit/WindowFinder.h"
+#include "ui/kit/WindowSight.h"
 #include "ui/team/MiniUserRow.h"
 #include "ui/team/MiniWindow.h"
 
@@ -168,6 +171,37 @@ private Q_SLOTS:
 
         QVERIFY(movePointer(QPoint(1200, 1000)));
         QTRY_VERIFY(!own->isHovering());
+    }
+
+    void scrollingStopsWhileTheWindowIsCovered()
+    {
+        test::AppRig rig;
+        rig.build();
+        MiniWindow window(*rig.app, std::make_shared<FakeCompositingQuery>(false));
+        window.move(100, 100);
+        RemoteUser bo;
+        bo.id = QStringLiteral("B");
+        bo.name = QStringLiteral("Bo");
+        bo.team = QStringLiteral("Blue");
+        bo.idleState = QStringLiteral("active");
+        bo.status = QStringLiteral("A long status that scrolls by");
+        window.showTeam({bo});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        FrameTicker& ticker = window.frameTicker();
+        QVERIFY(ticker.isRunning());
+
+        // A window over all of it: nothing moves where nobody can see it.
+        QWidget cover(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        cover.setGeometry(window.geometry().adjusted(-20, -20, 20, 20));
+        cover.show();
+        QTRY_VERIFY(!WindowSight::of(&window)->isSeen());
+        QVERIFY(!ticker.isRunning());
+
+        // Uncovered, it goes on from where the clock stands.
+        cover.hide();
+        QTRY_VERIFY(WindowSight::of(&window)->isSeen());
+        QVERIFY(ticker.isRunning());
     }
 };
 
