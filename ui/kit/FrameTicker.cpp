@@ -102,12 +102,16 @@ void FrameTicker::updateTimers()
         m_stepTimer = {};
         return;
     }
+    // A text moving at a steady speed is due at a steady rhythm (every 40 ms
+    // at 25 px/s): the timer repeats at that rhythm and is set anew only when
+    // the next moment falls elsewhere, not at every step.
     if (m_stepTimer.isActive() && m_stepTimerDueMs == *due)
         return;
     m_stepTimer.cancel();
-    m_stepTimerDueMs = *due;
-    const qint64 delay = std::max<qint64>(0, *due - nowMs());
-    m_stepTimer = m_scheduler.after(milliseconds(delay), this, [this] { onStepDue(); });
+    const qint64 now = nowMs();
+    m_stepPeriodMs = std::max<qint64>(1, *due - now);
+    m_stepTimerDueMs = now + m_stepPeriodMs;
+    m_stepTimer = m_scheduler.every(milliseconds(m_stepPeriodMs), this, [this] { onStepDue(); });
 }
 
 void FrameTicker::onTick()
@@ -128,9 +132,13 @@ void FrameTicker::onTick()
 
 void FrameTicker::onStepDue()
 {
-    m_stepTimer = {};
-    m_stepping = true;
     const qint64 now = nowMs();
+    // The timer fires again a period on, from when it was due. One that
+    // fires late (the clock it runs on drifts from the one the texts follow,
+    // or the program was busy) is set anew, so the steps stay on their moments.
+    const bool onTime = now - m_stepTimerDueMs < stepSlackMs;
+    m_stepTimerDueMs = onTime ? m_stepTimerDueMs + m_stepPeriodMs : -1;
+    m_stepping = true;
     std::vector<QObject*> due;
     for (const Client& c : m_clients)
         if (c.onStep && c.dueMs <= now)
@@ -170,12 +178,14 @@ void FrameTicker::repaint(QWidget* widget)
 void FrameTicker::paintStepped()
 {
     // What moved is painted and flushed now, all of a window at once, rather
-    // than at Qt's next update pass.
+    // than at Qt's next update pass; the update Qt has posted for it would
+    // then find nothing to paint, so it goes.
     const auto moved = std::exchange(m_moved, {});
     for (const QPointer<QWidget>& window : moved) {
         if (window && window->isVisible()) {
             QEvent request(QEvent::UpdateRequest);
             QCoreApplication::sendEvent(window, &request);
+            QCoreApplication::removePostedEvents(window, QEvent::UpdateRequest);
         }
     }
 }

@@ -71,8 +71,13 @@ private:
     Scheduler& m_scheduler;
     std::vector<Client> m_clients;
     TimerHandle m_frameTimer;
+    /// A step timer firing this late is set anew.
+    static constexpr qint64 stepSlackMs = 4;
+
     TimerHandle m_stepTimer;
-    qint64 m_stepTimerDueMs = 0;
+    /// When the step timer fires next (-1: not known), and its period.
+    qint64 m_stepTimerDueMs = -1;
+    qint64 m_stepPeriodMs = 0;
     bool m_stepping = false;
     /// The windows whose widgets the running step moved.
     std::vector<QPointer<QWidget>> m_moved;
