@@ -1,7 +1,10 @@
 #include "ui/kit/FrameTicker.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGraphicsEffect>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -163,31 +166,99 @@ void FrameTicker::onStepDue()
     updateTimers();
 }
 
-void FrameTicker::repaint(QWidget* widget)
+void FrameTicker::repaint(QWidget* widget, OpaquePainter paintOpaque)
 {
     if (!widget)
         return;
-    widget->update();
-    if (!m_stepping)
+    if (!m_stepping) {
+        widget->update();
         return;
+    }
     QWidget* window = widget->window();
-    if (std::find(m_moved.begin(), m_moved.end(), window) == m_moved.end())
-        m_moved.emplace_back(window);
+    auto it = std::find_if(m_moved.begin(), m_moved.end(),
+                           [window](const auto& moved) { return moved.first == window; });
+    if (it == m_moved.end())
+        it = m_moved.insert(m_moved.end(), {window, {}});
+    it->second.push_back({widget, std::move(paintOpaque)});
 }
 
 void FrameTicker::paintStepped()
 {
     // What moved is painted and flushed now, all of a window at once, rather
-    // than at Qt's next update pass; the update Qt has posted for it would
-    // then find nothing to paint, so it goes.
+    // than at Qt's next update pass.
     const auto moved = std::exchange(m_moved, {});
-    for (const QPointer<QWidget>& window : moved) {
-        if (window && window->isVisible()) {
-            QEvent request(QEvent::UpdateRequest);
-            QCoreApplication::sendEvent(window, &request);
-            QCoreApplication::removePostedEvents(window, QEvent::UpdateRequest);
+    for (const auto& [window, widgets] : moved) {
+        if (!window || !window->isVisible() || paintStraight(window, widgets))
+            continue;
+        for (const Moved& m : widgets)
+            if (m.widget)
+                m.widget->update();
+        QEvent request(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(window, &request);
+        // The update Qt posted for them would find nothing left to paint.
+        QCoreApplication::removePostedEvents(window, QEvent::UpdateRequest);
+    }
+}
+
+namespace {
+/// Whether all of `widget` shows in its window: inside every ancestor and
+/// its mask, under no sibling (of it or of an ancestor) stacked above, and
+/// with no effect on the way.
+bool showsWhole(const QWidget* widget)
+{
+    if (!widget->isVisible() || !widget->updatesEnabled())
+        return false;
+    QRect area = widget->rect(); // in the coordinates of `w` below
+    for (const QWidget* w = widget;; w = w->parentWidget()) {
+        if (w->graphicsEffect() || (!w->mask().isEmpty() && !QRegion(area).subtracted(w->mask()).isEmpty()))
+            return false;
+        if (w->isWindow())
+            return true;
+        const QWidget* parent = w->parentWidget();
+        area.translate(w->pos());
+        if (!parent->rect().contains(area))
+            return false;
+        const QObjectList& siblings = parent->children();
+        for (qsizetype i = siblings.indexOf(const_cast<QWidget*>(w)) + 1; i < siblings.size(); ++i) {
+            const auto* above = qobject_cast<const QWidget*>(siblings[i]);
+            if (above && !above->isWindow() && above->isVisible() && above->geometry().intersects(area))
+                return false;
         }
     }
+}
+} // namespace
+
+// Widgets that paint every pixel of their rectangle themselves need none of
+// the widget tree's repaint: no update marks, no paint events, no region
+// work. They are painted straight into the window's backing store, between
+// its begin and end of painting, and that part flushed: as Qt would end up
+// painting them, where they show whole and nothing lies over them.
+bool FrameTicker::paintStraight(QWidget* window, const std::vector<Moved>& moved)
+{
+    QWindow* handle = window->windowHandle();
+    QBackingStore* store = window->backingStore();
+    if (!handle || !handle->isExposed() || handle->surfaceType() != QSurface::RasterSurface || !store)
+        return false;
+    QRegion region;
+    std::vector<QPoint> places;
+    places.reserve(moved.size());
+    for (const Moved& m : moved) {
+        if (!m.widget || !m.paintOpaque || !showsWhole(m.widget))
+            return false;
+        places.push_back(m.widget->mapTo(window, QPoint()));
+        region += QRect(places.back(), m.widget->size());
+    }
+    store->beginPaint(region);
+    QPaintDevice* device = store->paintDevice();
+    auto* image = device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
+    bool painted = image && image->devicePixelRatio() == 1;
+    for (std::size_t i = 0; painted && i < moved.size(); ++i)
+        painted = moved[i].paintOpaque(*image, places[i]);
+    store->endPaint();
+    if (!painted)
+        return false; // some of it may be cleared or half painted: Qt paints it all anew
+    store->flush(region, handle);
+    return true;
 }
 
 } // namespace pondra

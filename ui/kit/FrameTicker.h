@@ -2,6 +2,7 @@
 
 #include "platform/core/Scheduler.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -48,11 +49,22 @@ public:
     /// The scheduler's clock in milliseconds since the epoch.
     qint64 nowMs() const;
 
+    /// Paints all of a widget's rectangle into `image`, the widget's
+    /// top-left corner at `at`, covering every pixel (nothing of what was
+    /// there shows through); answers false where it cannot.
+    using OpaquePainter = std::function<bool(QImage& image, QPoint at)>;
+
     /// During a step: paints `widget` with the others of the step as it
-    /// ends. Elsewhere: schedules an ordinary update.
-    void repaint(QWidget* widget);
+    /// ends. Elsewhere: schedules an ordinary update. With `paintOpaque`,
+    /// the step may paint it straight into its window's backing store.
+    void repaint(QWidget* widget, OpaquePainter paintOpaque = {});
 
 private:
+    struct Moved
+    {
+        QPointer<QWidget> widget;
+        OpaquePainter paintOpaque;
+    };
     struct Client
     {
         QObject* object = nullptr;
@@ -66,6 +78,7 @@ private:
     void onTick();
     void onStepDue();
     void paintStepped();
+    bool paintStraight(QWidget* window, const std::vector<Moved>& moved);
     void updateTimers();
 
     Scheduler& m_scheduler;
@@ -79,8 +92,8 @@ private:
     qint64 m_stepTimerDueMs = -1;
     qint64 m_stepPeriodMs = 0;
     bool m_stepping = false;
-    /// The windows whose widgets the running step moved.
-    std::vector<QPointer<QWidget>> m_moved;
+    /// What the running step moved, by window.
+    std::vector<std::pair<QPointer<QWidget>, std::vector<Moved>>> m_moved;
 };
 
 } // namespace pondra

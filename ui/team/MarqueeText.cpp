@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace pondra {
@@ -164,8 +165,17 @@ std::optional<qint64> MarqueeText::nextStep(qint64 nowMs) const
 std::optional<qint64> MarqueeText::onStep()
 {
     const qint64 now = m_ticker.nowMs();
-    if (offsetAt(now) != m_drawnOffset)
-        m_ticker.repaint(this);
+    if (const int offset = offsetAt(now); offset != m_drawnOffset) {
+        // A line that can be copied goes straight into the window's backing store.
+        if (m_backdrop && m_opacity == 1 && (!m_stripKey || !m_strip.isNull())) {
+            m_ticker.repaint(this, [this, offset](QImage& image, QPoint at) {
+                m_drawnOffset = offset;
+                return copyFromStrip(image, at, rect(), true);
+            });
+        } else {
+            m_ticker.repaint(this);
+        }
+    }
     return nextStep(now);
 }
 
@@ -193,8 +203,16 @@ void MarqueeText::paintEvent(QPaintEvent* event)
 {
     if (m_scrolls) {
         m_drawnOffset = currentOffset();
-        if (copyFromStrip(event->region()))
-            return;
+        // The image Qt paints this widget into, where a copy can go straight in.
+        QPoint redirection;
+        QPaintDevice* device = sharedPainter() ? nullptr : redirected(&redirection);
+        if (device && device->devType() == QInternal::Image) {
+            auto* target = static_cast<QImage*>(device);
+            QBackingStore* store = window()->backingStore();
+            if (copyFromStrip(*target, -redirection, event->region(),
+                              store && store->paintDevice() == device))
+                return;
+        }
     }
     QPainter painter(this);
     if (m_backdrop) {
@@ -218,39 +236,34 @@ void MarqueeText::paintEvent(QPaintEvent* event)
 // same pixels, as long as what the line was drawn over is exactly what lies
 // beneath it here. That holds when the backdrop is one colour along each
 // line of pixels (the text may then stand anywhere) and either opaque, or
-// painted where the window's own backing store was just cleared to
-// transparent, as Qt clears a translucent window before it paints. The copy
-// needs no painter: it goes straight into the image Qt paints this widget
-// into, within the region Qt asks for.
-bool MarqueeText::copyFromStrip(const QRegion& region)
+// copied into the backing store of a translucent window, which Qt clears to
+// transparent before it paints there. The copy needs no painter: it goes
+// straight into the image, this widget's top-left corner at `at`, within
+// `region`.
+bool MarqueeText::copyFromStrip(QImage& target, QPoint at, const QRegion& region, bool inBackingStore)
 {
-    if (!m_backdrop || m_opacity != 1 || sharedPainter())
+    if (!m_backdrop || m_opacity != 1 || target.devicePixelRatio() != 1)
         return false;
-    QPoint redirection;
-    QPaintDevice* device = redirected(&redirection);
-    if (!device || device->devType() != QInternal::Image)
-        return false;
-    auto* target = static_cast<QImage*>(device);
-    const QPoint at = -redirection; // this widget's origin in the image
+    const bool cleared =
+        inBackingStore && target.hasAlphaChannel() && window()->testAttribute(Qt::WA_TranslucentBackground);
     const QRect parts = region.boundingRect() & rect();
-    if (target->devicePixelRatio() != 1 || !target->rect().contains(parts.translated(at)))
+    if (!target.rect().contains(parts.translated(at)))
         return false;
-    QBackingStore* store = window()->backingStore();
-    const bool cleared = target->hasAlphaChannel() && store && store->paintDevice() == device;
     const qint64 backdrop = m_backdrop.key ? m_backdrop.key() : 0;
-    const StripKey key{size(), mapTo(window(), QPoint()), m_colour, backdrop, target->format(), cleared};
+    const StripKey key{size(), mapTo(window(), QPoint()), m_colour, backdrop, target.format(), cleared};
     if (key != m_stripKey)
         drawStrip(key);
     if (m_strip.isNull())
         return false;
     const int stripLeft = width() - m_drawnOffset; // the strip's column at this widget's left edge
+    const uchar* strip = m_strip.constBits();
+    uchar* image = target.bits();
     for (const QRect& r : region) {
         const QRect part = r & rect();
         for (int y = part.top(); y <= part.bottom(); ++y) {
-            const auto* from =
-                reinterpret_cast<const QRgb*>(m_strip.constScanLine(y)) + stripLeft + part.left();
-            auto* to = reinterpret_cast<QRgb*>(target->scanLine(y + at.y())) + at.x() + part.left();
-            std::copy_n(from, part.width(), to);
+            const uchar* from = strip + y * m_strip.bytesPerLine() + (stripLeft + part.left()) * 4;
+            uchar* to = image + (y + at.y()) * target.bytesPerLine() + (at.x() + part.left()) * 4;
+            std::memcpy(to, from, std::size_t(part.width()) * 4);
         }
     }
     return true;

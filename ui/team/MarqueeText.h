@@ -87,7 +87,7 @@ private:
 
     int offsetAt(qint64 msSinceEpoch) const;
     int textTop() const;
-    bool copyFromStrip(const QRegion& region);
+    bool copyFromStrip(QImage& target, QPoint at, const QRegion& region, bool inBackingStore);
     void drawStrip(const StripKey& key);
     std::optional<qint64> nextStep(qint64 nowMs) const;
     std::optional<qint64> onStep();
