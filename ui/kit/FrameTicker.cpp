@@ -174,21 +174,24 @@ void FrameTicker::repaint(QWidget* widget, OpaquePainter paintOpaque)
         widget->update();
         return;
     }
-    QWidget* window = widget->window();
-    auto it = std::find_if(m_moved.begin(), m_moved.end(),
-                           [window](const auto& moved) { return moved.first == window; });
-    if (it == m_moved.end())
-        it = m_moved.insert(m_moved.end(), {window, {}});
-    it->second.push_back({widget, std::move(paintOpaque)});
+    m_moved.push_back({widget->window(), widget, std::move(paintOpaque)});
 }
 
 void FrameTicker::paintStepped()
 {
     // What moved is painted and flushed now, all of a window at once, rather
     // than at Qt's next update pass.
-    const auto moved = std::exchange(m_moved, {});
-    for (const auto& [window, widgets] : moved) {
-        if (!window || !window->isVisible() || paintStraight(window, widgets))
+    std::vector<Moved> moved;
+    moved.swap(m_moved);
+    for (auto first = moved.begin(); first != moved.end();) {
+        QWidget* const window = first->window;
+        const auto end =
+            std::partition(first, moved.end(), [window](const Moved& m) { return m.window == window; });
+        const std::span<const Moved> widgets(first, end);
+        first = end;
+        // The window lives while any of its widgets does.
+        if (std::none_of(widgets.begin(), widgets.end(), [](const Moved& m) { return bool(m.widget); }) ||
+            !window->isVisible() || paintStraight(window, widgets))
             continue;
         for (const Moved& m : widgets)
             if (m.widget)
@@ -198,6 +201,9 @@ void FrameTicker::paintStepped()
         // The update Qt posted for them would find nothing left to paint.
         QCoreApplication::removePostedEvents(window, QEvent::UpdateRequest);
     }
+    moved.clear();
+    if (m_moved.empty())
+        m_moved.swap(moved);
 }
 
 namespace {
@@ -233,7 +239,7 @@ bool showsWhole(const QWidget* widget)
 // work. They are painted straight into the window's backing store, between
 // its begin and end of painting, and that part flushed: as Qt would end up
 // painting them, where they show whole and nothing lies over them.
-bool FrameTicker::paintStraight(QWidget* window, const std::vector<Moved>& moved)
+bool FrameTicker::paintStraight(QWidget* window, std::span<const Moved> moved)
 {
     QWindow* handle = window->windowHandle();
     QBackingStore* store = window->backingStore();

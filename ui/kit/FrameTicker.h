@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace pondra {
@@ -60,8 +61,12 @@ public:
     void repaint(QWidget* widget, OpaquePainter paintOpaque = {});
 
 private:
+    /// A step timer firing this late is set anew.
+    static constexpr qint64 stepSlackMs = 4;
+
     struct Moved
     {
+        QWidget* window = nullptr;
         QPointer<QWidget> widget;
         OpaquePainter paintOpaque;
     };
@@ -78,22 +83,19 @@ private:
     void onTick();
     void onStepDue();
     void paintStepped();
-    bool paintStraight(QWidget* window, const std::vector<Moved>& moved);
+    bool paintStraight(QWidget* window, std::span<const Moved> moved);
     void updateTimers();
 
     Scheduler& m_scheduler;
     std::vector<Client> m_clients;
     TimerHandle m_frameTimer;
-    /// A step timer firing this late is set anew.
-    static constexpr qint64 stepSlackMs = 4;
-
     TimerHandle m_stepTimer;
     /// When the step timer fires next (-1: not known), and its period.
     qint64 m_stepTimerDueMs = -1;
     qint64 m_stepPeriodMs = 0;
     bool m_stepping = false;
-    /// What the running step moved, by window.
-    std::vector<std::pair<QPointer<QWidget>, std::vector<Moved>>> m_moved;
+    /// What the running step moved; its room is kept from step to step.
+    std::vector<Moved> m_moved;
 };
 
 } // namespace pondra
