@@ -207,9 +207,9 @@ void FrameTicker::paintStepped()
 }
 
 namespace {
-/// Whether all of `widget` shows in its window: inside every ancestor and
-/// its mask, under no sibling (of it or of an ancestor) stacked above, and
-/// with no effect on the way.
+/// Whether all of `widget` shows in its window's own surface: inside every
+/// ancestor and its mask, under no sibling (of it or of an ancestor) stacked
+/// above, with no effect and no native window of its own on the way.
 bool showsWhole(const QWidget* widget)
 {
     if (!widget->isVisible() || !widget->updatesEnabled())
@@ -220,6 +220,8 @@ bool showsWhole(const QWidget* widget)
             return false;
         if (w->isWindow())
             return true;
+        if (w->testAttribute(Qt::WA_NativeWindow))
+            return false;
         const QWidget* parent = w->parentWidget();
         area.translate(w->pos());
         if (!parent->rect().contains(area))

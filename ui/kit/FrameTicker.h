@@ -20,8 +20,11 @@ namespace pondra {
  * (1/60 s), for motion that follows something (a pointer, a fade); stepping
  * clients are woken only at moments they name, for motion whose next visible
  * change is known in advance (a text that moves a whole pixel every 40 ms).
- * Stepping clients due together run in one wake, and the widgets they hand
- * to `repaint()` are painted together as it ends: one repaint of each window.
+ * Stepping clients due together run in one wake, on one timer that repeats
+ * at their rhythm, and the widgets they hand to `repaint()` are painted
+ * together as it ends: one repaint of each window, or, for widgets that
+ * paint all of their rectangle themselves and show whole, one paint straight
+ * into the window's backing store, with no paint events.
  * Nothing runs, and nothing wakes the program, while no client is attached.
  * Clients detach when hidden; a destroyed client is detached by itself.
  * Main thread only.

@@ -416,6 +416,7 @@ private Q_SLOTS:
         QTest::newRow("a sibling over it") << "covered" << false;
         QTest::newRow("cut by its parent's shape") << "masked" << false;
         QTest::newRow("an effect on it") << "effect" << false;
+        QTest::newRow("a native window of its own") << "native" << false;
         QTest::newRow("its painter declines") << "declines" << false;
         QTest::newRow("no painter") << "none" << false;
     }
@@ -438,6 +439,8 @@ private Q_SLOTS:
             row.setMask(QRegion(0, 0, 100, 15));
         if (setting == QLatin1String("effect"))
             text.setGraphicsEffect(new QGraphicsOpacityEffect(&text));
+        if (setting == QLatin1String("native"))
+            text.setAttribute(Qt::WA_NativeWindow);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCoreApplication::processEvents();
