@@ -106,9 +106,9 @@ void MarqueeText::relayout()
 
 void MarqueeText::renderLine()
 {
-    // Laid out once per change; each step draws the laid-out glyphs at the
-    // new offset. (A pre-drawn image of the line would round the blending of
-    // the glyphs' edges differently from drawing them where they stand.)
+    // Laid out once per change; each step copies the line drawn over what
+    // lies beneath it (copyFromStrip), or draws the laid-out glyphs at the
+    // new offset where it cannot.
     m_stripKey.reset();
     m_strip = QImage();
     if (!m_scrolls) {
@@ -256,6 +256,8 @@ bool MarqueeText::copyFromStrip(QImage& target, QPoint at, const QRegion& region
     if (m_strip.isNull())
         return false;
     const int stripLeft = width() - m_drawnOffset; // the strip's column at this widget's left edge
+    if (stripLeft < 0 || stripLeft + width() > m_strip.width())
+        return false;
     const uchar* strip = m_strip.constBits();
     uchar* image = target.bits();
     for (const QRect& r : region) {
