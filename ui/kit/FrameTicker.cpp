@@ -22,7 +22,7 @@ FrameTicker::~FrameTicker()
 
 qint64 FrameTicker::nowMs() const
 {
-    return m_scheduler.now().toMSecsSinceEpoch();
+    return m_stepping ? m_stepNowMs : m_scheduler.now().toMSecsSinceEpoch();
 }
 
 FrameTicker::Client* FrameTicker::find(const QObject* client)
@@ -142,6 +142,7 @@ void FrameTicker::onStepDue()
     const bool onTime = now - m_stepTimerDueMs < stepSlackMs;
     m_stepTimerDueMs = onTime ? m_stepTimerDueMs + m_stepPeriodMs : -1;
     m_stepping = true;
+    m_stepNowMs = now;
     std::vector<QObject*> due;
     for (const Client& c : m_clients)
         if (c.onStep && c.dueMs <= now)
@@ -207,6 +208,13 @@ void FrameTicker::paintStepped()
 }
 
 namespace {
+bool covers(const QRegion& region, const QRect& area)
+{
+    // Most shapes hold the area in one of their rectangles.
+    return std::any_of(region.begin(), region.end(), [&area](const QRect& r) { return r.contains(area); }) ||
+           QRegion(area).subtracted(region).isEmpty();
+}
+
 /// Whether all of `widget` shows in its window's own surface: inside every
 /// ancestor and its mask, under no sibling (of it or of an ancestor) stacked
 /// above, with no effect and no native window of its own on the way.
@@ -216,7 +224,7 @@ bool showsWhole(const QWidget* widget)
         return false;
     QRect area = widget->rect(); // in the coordinates of `w` below
     for (const QWidget* w = widget;; w = w->parentWidget()) {
-        if (w->graphicsEffect() || (!w->mask().isEmpty() && !QRegion(area).subtracted(w->mask()).isEmpty()))
+        if (w->graphicsEffect() || (!w->mask().isEmpty() && !covers(w->mask(), area)))
             return false;
         if (w->isWindow())
             return true;

@@ -50,7 +50,8 @@ public:
     bool isRunning() const { return m_frameTimer.isActive() || m_stepTimer.isActive(); }
     int clientCount() const { return int(m_clients.size()); }
     Scheduler& scheduler() const { return m_scheduler; }
-    /// The scheduler's clock in milliseconds since the epoch.
+    /// The scheduler's clock in milliseconds since the epoch; during a step,
+    /// the step's moment, the same for every client of it.
     qint64 nowMs() const;
 
     /// Paints all of a widget's rectangle into `image`, the widget's
@@ -97,6 +98,7 @@ private:
     qint64 m_stepTimerDueMs = -1;
     qint64 m_stepPeriodMs = 0;
     bool m_stepping = false;
+    qint64 m_stepNowMs = 0;
     /// What the running step moved; its room is kept from step to step.
     std::vector<Moved> m_moved;
 };
