@@ -236,8 +236,10 @@ bool showsWhole(const QWidget* widget)
             return false;
         const QObjectList& siblings = parent->children();
         for (qsizetype i = siblings.indexOf(const_cast<QWidget*>(w)) + 1; i < siblings.size(); ++i) {
-            const auto* above = qobject_cast<const QWidget*>(siblings[i]);
-            if (above && !above->isWindow() && above->isVisible() && above->geometry().intersects(area))
+            if (!siblings[i]->isWidgetType())
+                continue;
+            const auto* above = static_cast<const QWidget*>(siblings[i]);
+            if (!above->isWindow() && above->isVisible() && above->geometry().intersects(area))
                 return false;
         }
     }

@@ -244,13 +244,14 @@ bool MarqueeText::copyFromStrip(QImage& target, QPoint at, const QRegion& region
 {
     if (!m_backdrop || m_opacity != 1 || target.devicePixelRatio() != 1)
         return false;
+    const QWidget* top = window();
     const bool cleared =
-        inBackingStore && target.hasAlphaChannel() && window()->testAttribute(Qt::WA_TranslucentBackground);
+        inBackingStore && target.hasAlphaChannel() && top->testAttribute(Qt::WA_TranslucentBackground);
     const QRect parts = region.boundingRect() & rect();
     if (!target.rect().contains(parts.translated(at)))
         return false;
     const qint64 backdrop = m_backdrop.key ? m_backdrop.key() : 0;
-    const StripKey key{size(), mapTo(window(), QPoint()), m_colour, backdrop, target.format(), cleared};
+    const StripKey key{size(), mapTo(top, QPoint()), m_colour, backdrop, target.format(), cleared};
     if (key != m_stripKey)
         drawStrip(key);
     if (m_strip.isNull())
