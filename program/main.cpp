@@ -19,10 +19,9 @@ using namespace pondra;
 
 namespace {
 
-/// Another copy runs: bring it forward, say so, and end once the user has read it.
-int runAsSecondCopy(QApplication& app, SingleInstanceGuard& guard)
+/// Another copy runs (and was asked to come forward): say so, and end once the user has read it.
+int runAsSecondCopy(QApplication& app)
 {
-    guard.askRunningCopyToComeForward(RealScheduler::instance());
     logError(lcApp, "Another instance of Pondra is already running. Quitting.");
     const QString message = QStringLiteral("Pondra is already running");
     QMessageBox alert(QMessageBox::Information, message, message, QMessageBox::Ok);
@@ -50,8 +49,13 @@ int main(int argc, char** argv)
     QuitSignals quitSignals;
 
     SingleInstanceGuard guard(SettingsStore::defaultFilePath());
-    if (!guard.claim())
-        return runAsSecondCopy(app, guard);
+    if (!guard.claim()) {
+        const std::optional<SingleInstanceGuard::Turn> turn = guard.waitForTurnHere();
+        if (!turn)
+            return 0;
+        if (*turn != SingleInstanceGuard::Turn::ours)
+            return runAsSecondCopy(app);
+    }
 
     std::unique_ptr<CheckForUpdatesViewModel> updater = makeUpdater();
     auto state = std::make_unique<AppState>();
