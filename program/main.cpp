@@ -2,6 +2,7 @@
 // the order a user sees it, and takes it down again in reverse at quit.
 #include "app/AppState.h"
 #include "platform/core/Log.h"
+#include "platform/core/Resources.h"
 #include "platform/core/SettingsStore.h"
 #include "program/AppDelegate.h"
 #include "program/PlatformChoice.h"
@@ -11,6 +12,7 @@
 #include "ui/tray/CheckForUpdates.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <optional>
@@ -44,6 +46,8 @@ int main(int argc, char** argv)
     std::optional<PlatformChoice> platform(std::in_place);
     QApplication app(argc, argv);
     platform.reset();
+    // Title bars and task bars show the icon the desktop entry names.
+    QApplication::setWindowIcon(QIcon(applicationIconPath()));
     // The program lives in the tray and the team window: closing the main window does not end it.
     app.setQuitOnLastWindowClosed(false);
     QuitSignals quitSignals;
