@@ -135,13 +135,14 @@ void ImageWindow::buildContent()
     m_name->setFont(text::headline());
     m_name->setPadding(QMargins());
     m_name->setClickable(true);
+    m_name->setAccessibleDescription(tr("Opens the settings"));
     connect(m_name, &RoundedLabel::clicked, this, [] { WindowRegistry::instance().openSettings(); });
-    m_dot = new QLabel(QStringLiteral("\u00b7"), m_header);
+    m_dot = new QLabel(tr("\u00b7"), m_header);
     m_dot->setTextFormat(Qt::PlainText);
     palette::setTextColour(*m_dot, palette::secondary(palette()));
     m_teamPicker = new QComboBox(m_header);
     m_teamPicker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    m_teamPicker->setAccessibleName(QStringLiteral("Team"));
+    m_teamPicker->setAccessibleName(tr("Team"));
     connect(m_teamPicker, &QComboBox::activated, this, &ImageWindow::onTeamChosen);
     header->addWidget(m_name);
     header->addWidget(m_dot);
@@ -157,6 +158,7 @@ void ImageWindow::buildContent()
     m_statusLine->setRadius(6);
     m_statusLine->setFill(palette::withOpacity(palette::gray(), 0.1));
     m_statusLine->setClickable(true);
+    m_statusLine->setAccessibleDescription(tr("Opens the status editor"));
     connect(m_statusLine, &RoundedLabel::clicked, this, &ImageWindow::onEditStatus);
     column->addWidget(m_statusLine, 0, Qt::AlignHCenter);
 

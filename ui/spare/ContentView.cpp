@@ -94,11 +94,11 @@ ContentView::ContentView(IdleMonitor& idleMonitor, std::function<void()> onQuit,
     column->addWidget(divider(this));
     // DejaVu Sans draws every digit at the same width, so the ticking time
     // does not shift sideways.
-    m_idleTime = addValueRow(*column, QStringLiteral("Idle Time:"), this);
-    m_threshold = addValueRow(*column, QStringLiteral("Threshold:"), this);
+    m_idleTime = addValueRow(*column, tr("Idle Time:"), this);
+    m_threshold = addValueRow(*column, tr("Threshold:"), this);
     column->addWidget(divider(this));
 
-    auto* quit = new QPushButton(QStringLiteral("Quit"), this);
+    auto* quit = new QPushButton(tr("Quit"), this);
     quit->setAutoDefault(false);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QPushButton::clicked, this, [this] {

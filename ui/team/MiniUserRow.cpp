@@ -47,13 +47,13 @@ MiniUserRow::MiniUserRow(FrameTicker& ticker, QWidget* parent) : QWidget(parent)
 
     const int detailWidth = rowWidth - detailLeft;
     const int buttonTop = (photoSide - buttonHeight) / 2;
-    m_ring = makeButton(QStringLiteral("Ring"), palette::orange(), Glyph::bellFill, this);
+    m_ring = makeButton(tr("Ring"), palette::orange(), Glyph::bellFill, this);
     m_ring->setGeometry(detailLeft, buttonTop, detailWidth, buttonHeight);
     m_pencil = makeButton(QString(), palette::blue(), Glyph::pencil, this);
-    m_pencil->setToolTip(QStringLiteral("Update status"));
-    m_pencil->setAccessibleName(QStringLiteral("Update status"));
+    m_pencil->setToolTip(tr("Update status"));
+    m_pencil->setAccessibleName(tr("Update status"));
     m_pencil->setGeometry(detailLeft, buttonTop, buttonHeight, buttonHeight);
-    m_toggle = makeButton(QStringLiteral("Away"), palette::gray(), Glyph::moonFill, this);
+    m_toggle = makeButton(tr("Away"), palette::gray(), Glyph::moonFill, this);
     m_toggle->setGeometry(detailLeft + buttonHeight + 4, buttonTop, detailWidth - buttonHeight - 4,
                           buttonHeight);
 
@@ -95,6 +95,12 @@ void MiniUserRow::applyModel()
     m_status->setColour(palette::secondary(palette()));
     m_status->setText(m_model.status.value_or(QString()));
     m_status->setVisible(!m_hovering && m_model.showsStatus());
+
+    // Screen readers read the row as the member, whatever the row paints.
+    const QString name = plainText::oneLine(m_model.name);
+    setAccessibleName(name);
+    setAccessibleDescription(m_model.accessibleDescription());
+    m_ring->setAccessibleName(tr("Ring %1").arg(name));
 
     const QList<RowAction> actions = m_model.hoverActions();
     m_ring->setVisible(m_hovering && actions.contains(RowAction::ring));

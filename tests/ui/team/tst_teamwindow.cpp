@@ -1,6 +1,7 @@
 #include "ui/kit/FilledButton.h"
 #include "ui/kit/FrameTicker.h"
 #include "ui/kit/Palette.h"
+#include "ui/kit/PlainText.h"
 #include "ui/kit/TextStyles.h"
 #include "ui/kit/WindowFinder.h"
 #include "ui/status/StatusEditView.h"
@@ -13,6 +14,7 @@
 #include "ViewTesting.h"
 
 #include "platform/compositing/FakeCompositingQuery.h"
+#include "platform/pointer/FakePointerAndScreens.h"
 #include "records/PhotoDecoder.h"
 
 #include <QBuffer>
@@ -74,17 +76,26 @@ QString ringMessage(const QString& from, const std::optional<QString>& photo = s
     return message(o);
 }
 
-/// The rig with a team window on it.
+/// A primary screen with a panel along its top, and a shorter one to its right.
+QList<ScreenArea> twoScreens()
+{
+    return {ScreenArea{QRect(0, 0, 1000, 800), QRect(0, 30, 1000, 740)},
+            ScreenArea{QRect(1000, 0, 800, 600), QRect(1000, 0, 800, 600)}};
+}
+
+/// The rig with a team window on it, on one roomy screen unless the test says otherwise.
 struct WindowRig
 {
     AppRig rig;
     std::shared_ptr<FakeCompositingQuery> compositing = std::make_shared<FakeCompositingQuery>(true);
+    std::shared_ptr<FakePointerAndScreens> screens = std::make_shared<FakePointerAndScreens>();
     std::unique_ptr<MiniWindow> window;
 
     WindowRig()
     {
         rig.build();
-        window = std::make_unique<MiniWindow>(*rig.app, compositing);
+        screens->screenList = {ScreenArea{QRect(0, 0, 1280, 1024), QRect(0, 0, 1280, 1024)}};
+        window = std::make_unique<MiniWindow>(*rig.app, compositing, screens);
         window->move(10, 10);
     }
     void deliver(const QString& text) { QVERIFY(rig.sockets->latest()->deliverText(text)); }
@@ -114,6 +125,10 @@ QColor pixel(const QImage& image, QPoint at)
     return image.pixelColor(at);
 }
 
+// Expected heights that depend on the font: the header alone, the whole team.
+constexpr int headerAlone = -1;
+constexpr int itsContent = -2;
+
 } // namespace
 
 class TestTeamWindow final : public QObject
@@ -125,6 +140,7 @@ private Q_SLOTS:
     void rowModels_data()
     {
         QTest::addColumn<RemoteUser>("user");
+        QTest::addColumn<QString>("userName");
         QTest::addColumn<QList<AudioMark>>("marks");
         QTest::addColumn<bool>("statusLine");
         QTest::addColumn<bool>("isSelf");
@@ -139,62 +155,63 @@ private Q_SLOTS:
 
         RemoteUser plain = member("B", "Bo");
         QTest::newRow("no flags: empty audio line, no status")
-            << plain << QList<AudioMark>{} << false << false << ring << palette::green();
+            << plain << "Ana" << QList<AudioMark>{} << false << false << ring << palette::green();
         RemoteUser muted = member("B", "Bo");
         muted.isMuted = true;
         muted.isPlayingAudio = true;
         QTest::newRow("muted wins over playing")
-            << muted << QList<AudioMark>{mute} << false << false << ring << palette::green();
+            << muted << "Ana" << QList<AudioMark>{mute} << false << false << ring << palette::green();
         RemoteUser playing = member("B", "Bo");
         playing.isPlayingAudio = true;
         playing.isUsingHeadphones = true;
         playing.idleState = QStringLiteral("semiIdle");
-        QTest::newRow("playing then headphones")
-            << playing << QList<AudioMark>{music, phones} << false << false << ring << palette::yellow();
+        QTest::newRow("playing then headphones") << playing << "Ana" << QList<AudioMark>{music, phones}
+                                                 << false << false << ring << palette::yellow();
         RemoteUser phonesOnly = member("B", "Bo");
         phonesOnly.isUsingHeadphones = true;
         phonesOnly.isMuted = false;
         phonesOnly.idleState = QStringLiteral("away");
         QTest::newRow("headphones alone, unknown idle text")
-            << phonesOnly << QList<AudioMark>{phones} << false << false << ring << palette::gray();
+            << phonesOnly << "Ana" << QList<AudioMark>{phones} << false << false << ring << palette::gray();
         RemoteUser empty = member("B", "Bo");
         empty.status = QString();
         QTest::newRow("empty status: no line")
-            << empty << QList<AudioMark>{} << false << false << ring << palette::green();
+            << empty << "Ana" << QList<AudioMark>{} << false << false << ring << palette::green();
         RemoteUser space = member("B", "Bo");
         space.status = QStringLiteral(" ");
         QTest::newRow("one space is a status")
-            << space << QList<AudioMark>{} << true << false << ring << palette::green();
-        QTest::newRow("own row") << member("A", "Ana") << QList<AudioMark>{} << false << true << own
+            << space << "Ana" << QList<AudioMark>{} << true << false << ring << palette::green();
+        QTest::newRow("own row") << member("A", "Ana") << "Ana" << QList<AudioMark>{} << false << true << own
                                  << palette::green();
         QTest::newRow("case-different name is a teammate")
-            << member("A", "ana") << QList<AudioMark>{} << false << false << ring << palette::green();
-        RemoteUser decomposed = member("A", QString::fromUtf16(u"Ana"));
-        QTest::newRow("same name") << decomposed << QList<AudioMark>{} << false << true << own
-                                   << palette::green();
+            << member("A", "ana") << "Ana" << QList<AudioMark>{} << false << false << ring
+            << palette::green();
+        // The canonical match is for names that arrive in another normal form.
+        const QString composed = QString::fromUtf16(u"Zo\u00eb");
+        const QString decomposed = QString::fromUtf16(u"Zoe\u0308");
+        QTest::newRow("same name, decomposed in the record")
+            << member("Z", decomposed) << composed << QList<AudioMark>{} << false << true << own
+            << palette::green();
+        QTest::newRow("same name, decomposed in the settings")
+            << member("Z", composed) << decomposed << QList<AudioMark>{} << false << true << own
+            << palette::green();
     }
     void rowModels()
     {
         QFETCH(RemoteUser, user);
+        QFETCH(QString, userName);
         QFETCH(QList<AudioMark>, marks);
         QFETCH(bool, statusLine);
         QFETCH(bool, isSelf);
         QFETCH(QList<RowAction>, actions);
         QFETCH(QColor, dot);
-        const TeamRowModel m = TeamRowModel::from(user, QStringLiteral("Ana"), true);
+        const TeamRowModel m = TeamRowModel::from(user, userName, true);
         QCOMPARE(m.audioMarks(), marks);
         QCOMPARE(m.showsStatus(), statusLine);
         QCOMPARE(m.isSelf, isSelf);
         QCOMPARE(m.hoverActions(), actions);
         QCOMPARE(palette::idleColor(m.idleState), dot);
         QVERIFY(m.isPondra);
-    }
-
-    void ownNameByCanonicalEquivalence()
-    {
-        const QString composed = QString::fromUtf16(u"Zo\u00eb");
-        const QString decomposed = QString::fromUtf16(u"Zoe\u0308");
-        QVERIFY(TeamRowModel::from(member("Z", decomposed), composed, false).isSelf);
     }
 
     void toggleNamesTheChange_data()
@@ -392,6 +409,118 @@ private Q_SLOTS:
         QVERIFY(!w.window->showsRingCard());
         QVERIFY(w.window->rows()[0]->isVisible());
         QCOMPARE(w.window->height(), listHeight);
+    }
+
+    void heightCapFollowsThePlaceAndTheScreen_data()
+    {
+        QTest::addColumn<int>("members");
+        QTest::addColumn<QPoint>("movedTo");
+        QTest::addColumn<int>("height");
+        QTest::newRow("moved down") << 20 << QPoint(10, 400) << 770 - 400;
+        QTest::newRow("to the shorter screen") << 20 << QPoint(1100, 100) << 600 - 100;
+        QTest::newRow("corner past the left edge: the screen it is on")
+            << 20 << QPoint(-30, 100) << 770 - 100;
+        QTest::newRow("below the usable area: the header stays") << 20 << QPoint(10, 780) << headerAlone;
+        QTest::newRow("a team that fits keeps its height") << 3 << QPoint(10, 400) << itsContent;
+    }
+    void heightCapFollowsThePlaceAndTheScreen()
+    {
+        QFETCH(int, members);
+        QFETCH(QPoint, movedTo);
+        QFETCH(int, height);
+        WindowRig w;
+        w.screens->screenList = twoScreens();
+        w.team({});
+        const int header = w.window->contentHeight();
+        QList<RemoteUser> team;
+        for (int i = 0; i < members; ++i)
+            team << member(QString::number(i), QStringLiteral("Member %1").arg(i));
+        w.team(team);
+        if (height == headerAlone)
+            height = header;
+        else if (height == itsContent)
+            height = w.window->contentHeight();
+
+        // From the top of the primary screen's usable area to its bottom...
+        w.window->move(10, 40);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        if (members == 20)
+            QTRY_COMPARE(w.window->height(), 770 - 40);
+        // ...and redone where it is moved.
+        w.window->move(movedTo);
+        QTRY_COMPARE(w.window->height(), height);
+        QCOMPARE(w.window->width(), 196);
+    }
+
+    void rowsAreCutAtThePanelsInnerEdge()
+    {
+        WindowRig w;
+        w.screens->screenList = twoScreens();
+        QList<RemoteUser> team;
+        for (int i = 0; i < 20; ++i) {
+            RemoteUser u = member(QString::number(i), QStringLiteral("Member %1").arg(i));
+            u.photo = photoText(test::colourBands());
+            team << u;
+        }
+        w.team(team);
+        w.window->move(10, 40);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QTRY_COMPARE(w.window->height(), 770 - 40);
+
+        const int innerEdge = w.window->height() - MiniWindow::margin - MiniWindow::padding;
+        const QList<MiniUserRow*> rows = w.window->rows();
+        MiniUserRow* crossing = nullptr;
+        for (MiniUserRow* row : rows) {
+            QCOMPARE(row->isVisible(), row->y() < innerEdge);
+            if (row->isVisible() && row->y() + MiniUserRow::photoSide > innerEdge)
+                crossing = row;
+        }
+        QVERIFY(crossing);
+        // The photo (green in its middle) runs to the inner edge and no further:
+        // below it only the panel and its shadow.
+        const QImage image = test::grabWidget(*w.window);
+        const int x = crossing->x() + MiniUserRow::photoSide / 2;
+        QVERIFY(test::isNear(pixel(image, QPoint(x, innerEdge - 1)), QColor(0, 255, 0)));
+        for (int y = innerEdge; y < image.height(); ++y)
+            QVERIFY2(!test::isNear(pixel(image, QPoint(x, y)), QColor(0, 255, 0), 60),
+                     qPrintable(QStringLiteral("row drawn at y %1").arg(y)));
+        // Nor can the cut part be hovered: it is not the row's any more.
+        QVERIFY(!crossing->mask().contains(QPoint(10, innerEdge - crossing->y())));
+    }
+
+    void teamNameFollowsThePalette()
+    {
+        WindowRig w;
+        w.compositing->compositing = false; // opaque, so the pixels are the colours
+        w.team({});
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* name = w.window->findChild<ElidedLabel*>();
+        QVERIFY(name);
+        // How much lighter (above 0) or darker the team name's ink is than the panel beside it.
+        const auto inkAgainstPanel = [&] {
+            const QImage image = test::grabWidget(*w.window);
+            const QRect label = name->geometry();
+            const int panel = pixel(image, QPoint(label.right() - 2, label.center().y())).lightness();
+            int ink = panel;
+            for (int y = label.top(); y <= label.bottom(); ++y)
+                for (int x = label.left(); x < label.left() + 30; ++x) {
+                    const int l = pixel(image, QPoint(x, y)).lightness();
+                    if (std::abs(l - panel) > std::abs(ink - panel))
+                        ink = l;
+                }
+            return ink - panel;
+        };
+        QCOMPARE_LT(inkAgainstPanel(), -60);
+        {
+            test::ScopedApplicationPalette dark(test::darkPalette());
+            QCoreApplication::processEvents(); // the change reaches the windows on the next turn
+            QCOMPARE_GT(inkAgainstPanel(), 60);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE_LT(inkAgainstPanel(), -60);
     }
 
     void marqueeFormula_data()
@@ -643,7 +772,13 @@ private Q_SLOTS:
         QImage image(w.window->size(), QImage::Format_ARGB32_Premultiplied);
         // On a light desktop, so the shadow and the panel's edge show.
         image.fill(QColor(0xd8, 0xdc, 0xe4));
-        w.window->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        if (compositing) {
+            w.window->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        } else {
+            // Cut to its rounded shape: drawn in place, the desktop in its corners.
+            QPainter painter(&image);
+            painter.drawImage(QPoint(), test::grabWidget(*w.window));
+        }
         QVERIFY(image.save(test::galleryFolder() + QLatin1Char('/') + name + QStringLiteral(".png")));
     }
 };
