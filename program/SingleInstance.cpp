@@ -131,8 +131,9 @@ bool SingleInstanceGuard::takeOverUnnamedLock()
     qint64 pid = 0;
     QString host;
     QString program;
-    // A lock that names a copy was judged by tryLock(): it replaces one whose
-    // copy has gone by itself, so this one runs, or on another machine.
+    // A lock that names a copy is tryLock()'s to judge, and it has already
+    // replaced one whose copy is gone: what is left is a running copy's, or
+    // one from another machine.
     if (m_lock->getLockInfo(&pid, &host, &program))
         return false;
     const QFileInfo lock(m_lock->fileName());
