@@ -20,6 +20,7 @@
 #include <QWidget>
 #include <QtTest/qtestspontaneevent.h>
 
+#include <functional>
 #include <memory>
 
 #include "ui/kit/WindowFinder.h"
@@ -145,6 +146,38 @@ inline InkOnGround inkIn(const QImage& image, const QRect& area)
         }
     }
     return {QColor(ground), QColor(ink)};
+}
+
+/// True when the text drawn in `area` of `image` is `colour` (with its alpha,
+/// over the ground around it); `seen` tells what it is instead.
+inline bool hasTextColour(const QImage& image, const QRect& area, const QColor& colour, QString* seen)
+{
+    const InkOnGround text = inkIn(image, area);
+    *seen = text.ink.name() + QStringLiteral(" on ") + text.ground.name() + QStringLiteral(", not ") +
+            composed(colour, text.ground).name();
+    return isNear(text.ink, composed(colour, text.ground), 16);
+}
+
+/// Runs `check` with the palette as it is, then with the dark palette that a
+/// desktop switched to dark hands the program (once `window` has it), then
+/// with the first palette back: colours that were given once and never again
+/// show in the second or the third round.
+inline void acrossADarkSwitch(QWidget& window, const std::function<void()>& check)
+{
+    const QColor first = window.palette().color(QPalette::WindowText);
+    check();
+    if (QTest::currentTestFailed())
+        return;
+    {
+        const ScopedApplicationPalette dark(darkPalette());
+        // The application hands its new palette to the windows on the next turn of the event loop.
+        QTRY_COMPARE(window.palette().color(QPalette::WindowText), darkPalette().color(QPalette::WindowText));
+        check();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QTRY_COMPARE(window.palette().color(QPalette::WindowText), first);
+    check();
 }
 
 /// The area a child widget covers in a grab of `window`.
