@@ -3,7 +3,6 @@
 #include "app/AppState.h"
 #include "app/NotificationSetup.h"
 #include "platform/core/Log.h"
-#include "ui/kit/WindowFinder.h"
 
 namespace pondra {
 
@@ -43,9 +42,6 @@ void AppDelegate::createTeamWindow()
     m_teamWindow = m_options.windows.teamWindow(m_state);
     if (!m_teamWindow)
         return;
-    // Its name for the window lookup and for the window system.
-    m_teamWindow->setObjectName(WindowIdentifiers::teamWindow);
-    m_teamWindow->setWindowRole(WindowIdentifiers::teamWindow);
     m_teamWindowFrame = std::make_unique<TeamWindowFrame>(*m_teamWindow, m_state.settingsStore(),
                                                           m_state.scheduler(), m_options.screens);
     m_teamWindowFrame->restore();

@@ -32,7 +32,7 @@ std::unique_ptr<QWidget> makeMainWindow(AppState& state, CheckForUpdatesViewMode
 /// The tray icon and its menu.
 std::unique_ptr<QObject> makeTray(AppState& state);
 
-/// The team window, 196 wide; the delegate places, identifies and shows it.
+/// The team window, which sizes and identifies itself; the delegate places and shows it.
 std::unique_ptr<QWidget> makeTeamWindow(AppState& state);
 
 /// The screen-edge glow, hidden; it goes on the primary screen at each showing.

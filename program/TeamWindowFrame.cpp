@@ -78,7 +78,6 @@ void TeamWindowFrame::restore()
         if (onAScreen)
             topLeft = stored->topLeft();
     }
-    m_window->resize(windowWidth, m_window->height());
     m_window->move(topLeft);
     if (isTeamWindowKeptOnTop(m_settings))
         m_window->setWindowFlag(Qt::WindowStaysOnTopHint, true);

@@ -28,10 +28,10 @@ ScreenAreas systemScreenAreas();
 
 /**
  * Where the team window goes and how it is remembered. Before the first show
- * it restores the top-left corner stored under "PondraTeamWindow" (the height
- * follows the window's content), unless that corner lies on no screen's
- * usable area, in which case the window goes 10/10 inside the primary
- * screen's usable area (at 0,0 without a screen); it is floating when
+ * it restores the top-left corner stored under "PondraTeamWindow" (the size
+ * is the window's own: its height follows its content), unless that corner
+ * lies on no screen's usable area, in which case the window goes 10/10 inside
+ * the primary screen's usable area (at 0,0 without a screen); it is floating when
  * "keepTeamWindowOnTop" is set at that moment. Afterwards the frame is stored
  * as "x,y,w,h" 0.5 s after the last move and whenever the window is hidden.
  */
@@ -39,7 +39,6 @@ class TeamWindowFrame final : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int windowWidth = 196;
     static constexpr int margin = 10;
     static constexpr std::chrono::milliseconds saveDelay{500};
 

@@ -8,9 +8,11 @@
 #include "program/ProgramViews.h"
 #include "program/QuitSignals.h"
 #include "program/SingleInstance.h"
+#include "program/Translations.h"
 #include "ui/tray/CheckForUpdates.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 
 #include <optional>
@@ -24,9 +26,11 @@ int runAsSecondCopy(QApplication& app, SingleInstanceGuard& guard)
 {
     guard.askRunningCopyToComeForward(RealScheduler::instance());
     logError(lcApp, "Another instance of Pondra is already running. Quitting.");
-    const QString message = QStringLiteral("Pondra is already running");
+    const QString message =
+        QCoreApplication::translate("pondra::SingleInstanceGuard", "Pondra is already running");
     QMessageBox alert(QMessageBox::Information, message, message, QMessageBox::Ok);
-    alert.setInformativeText(QStringLiteral("Another copy of Pondra is already open. Switching to it now."));
+    alert.setInformativeText(QCoreApplication::translate(
+        "pondra::SingleInstanceGuard", "Another copy of Pondra is already open. Switching to it now."));
     // Above the other copy's window, which is coming forward at the same time.
     alert.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     QObject::connect(&alert, &QMessageBox::finished, &app, &QCoreApplication::quit);
@@ -45,6 +49,7 @@ int main(int argc, char** argv)
     std::optional<PlatformChoice> platform(std::in_place);
     QApplication app(argc, argv);
     platform.reset();
+    const Translations translations(QLocale::system().uiLanguages());
     // The program lives in the tray and the team window: closing the main window does not end it.
     app.setQuitOnLastWindowClosed(false);
     QuitSignals quitSignals;

@@ -7,6 +7,8 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config git
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-multimedia-dev qt6-httpserver-dev
+    # lupdate and lrelease: the translation template and the translations tests compile
+    qt6-l10n-tools
     libgl-dev libx11-dev libxcb1-dev libxss-dev libdbus-1-dev libpulse-dev libbenchmark-dev
     # dlib's CMake package names these three in its link interface without depending on them
     libdlib-dev libjpeg-dev libblas-dev liblapack-dev
@@ -17,7 +19,7 @@ packages=(
     qt6-wayland
     # test services and fixtures
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils dbus python3-dbusmock python3-dbus python3-gi
-    mpv mpv-mpris sox xcompmgr openssl
+    mpv mpv-mpris sox xcompmgr openbox openssl
 )
 
 missing=()

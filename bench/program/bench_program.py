@@ -34,8 +34,8 @@ NOBODY = 65534
 MEMBERS = 20
 
 
-def start_xvfb():
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1920x1080x24"],
+def start_xvfb(size="1920x1080"):
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", f"{size}x24"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     display = ":" + xvfb.stdout.readline().strip()
     env = dict(os.environ, DISPLAY=display)
@@ -43,7 +43,26 @@ def start_xvfb():
     return display, [compositor, xvfb]
 
 
-def start_server(build):
+def member_record(i, status="Focus"):
+    photos = sorted((SOURCE / "tests/data").glob("*.jpg"))
+    return {
+        "id": f"member-{i}", "name": f"Member {i}", "team": TEAM, "isPondra": i % 3 != 0,
+        "isIdle": False, "idleState": "active", "idleSeconds": 3, "status": status,
+        "photo": base64.b64encode(photos[i % len(photos)].read_bytes()).decode(),
+        "lastUpdate": "2026-01-05T12:00:00Z",
+    }
+
+
+def put_records(server, records):
+    """Puts each record on the server and waits for its answer; each one is pushed to the team."""
+    for record in records:
+        server.stdin.write(json.dumps({"cmd": "putRecord", "record": record}) + "\n")
+        server.stdin.flush()
+        while json.loads(server.stdout.readline()).get("event") != "ack":
+            pass
+
+
+def start_server(build, members=MEMBERS, keep_reading=True):
     server = subprocess.Popen([str(build / "tests/teamserver/pondra-team-server"), "--port", "0", "--commands"],
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     port = None
@@ -51,21 +70,15 @@ def start_server(build):
         event = json.loads(server.stdout.readline())
         if event.get("event") == "listening":
             port = event["port"]
-    photos = sorted((SOURCE / "tests/data").glob("*.jpg"))
-    for i in range(MEMBERS):
-        record = {
-            "id": f"member-{i}", "name": f"Member {i}", "team": TEAM, "isPondra": i % 3 != 0,
-            "isIdle": False, "idleState": "active", "idleSeconds": 3, "status": "Focus",
-            "photo": base64.b64encode(photos[i % len(photos)].read_bytes()).decode(),
-            "lastUpdate": "2026-01-05T12:00:00Z",
-        }
-        server.stdin.write(json.dumps({"cmd": "putRecord", "record": record}) + "\n")
-        server.stdin.flush()
-        while json.loads(server.stdout.readline()).get("event") != "ack":
-            pass
+    put_records(server, [member_record(i) for i in range(members)])
+    if keep_reading:
+        drain(server)
+    return server, port
+
+
+def drain(server):
     # Its log goes on (every request with its body): keep reading, or it stalls on a full pipe.
     threading.Thread(target=lambda: [None for _ in server.stdout], daemon=True).start()
-    return server, port
 
 
 def start_sound_server(env, home, as_user):
@@ -169,6 +182,58 @@ def measure(name, argv, env, display, title, idle, as_user):
             "pss_mib": max(samples) / 1024, "pss_mean_mib": sum(samples) / len(samples) / 1024, "exit": code}
 
 
+def as_unprivileged_user():
+    """Popen arguments that run a process as "nobody" when the script runs as root, else none."""
+    return dict(user=NOBODY, group=NOBODY, extra_groups=[]) if os.geteuid() == 0 else {}
+
+
+def stop(helpers):
+    for helper in helpers:
+        helper.terminate()
+        try:
+            helper.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            helper.kill()
+
+
+def desktop(build, work, as_user, helpers, screen="1920x1080", **server_args):
+    """Installs the build under `work`, then starts what a desktop user's program meets: an Xvfb with a
+    compositing manager, the local team server, a session bus and a sound server. Started processes go
+    into `helpers` (first to stop first). Returns the install prefix, the display, the team server, its
+    port and the program's environment."""
+    prefix = work / "prefix"
+    subprocess.run(["cmake", "--install", str(build), "--prefix", str(prefix)], check=True,
+                   stdout=subprocess.DEVNULL)
+    display, started = start_xvfb(screen)
+    helpers += started
+    server, port = start_server(build, **server_args)
+    helpers.insert(0, server)
+
+    home = work / "home"
+    for folder in ("config/Pondra", "data", "cache", "runtime", "camera"):
+        (home / folder).mkdir(parents=True)
+    (home / "runtime").chmod(0o700)
+    shutil.copy(SOURCE / "tests/data/grace_hopper.jpg", home / "camera/1.jpg")
+    (home / "config/Pondra/Pondra.conf").write_text(
+        "[General]\n"
+        f"serverBaseURL=http://127.0.0.1:{port}\nuserName=Bench User\nteamName={TEAM}\n")
+    if as_user:
+        for path in [home, *home.rglob("*")]:
+            os.chown(path, NOBODY, NOBODY)
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS",
+                        "QT_LOGGING_RULES")}
+    env.update(DISPLAY=display, HOME=str(home), XDG_CONFIG_HOME=str(home / "config"),
+               XDG_DATA_HOME=str(home / "data"), XDG_CACHE_HOME=str(home / "cache"),
+               XDG_RUNTIME_DIR=str(home / "runtime"), PONDRA_FILE_CAMERA_DIR=str(home / "camera"))
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                           stdout=subprocess.PIPE, text=True, env=env, **as_user)
+    helpers.insert(0, bus)
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+    helpers.insert(0, start_sound_server(env, home, as_user))
+    return prefix, display, server, port, env
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build", nargs="?", default=str(SOURCE / "build"))
@@ -178,41 +243,12 @@ def main():
 
     work = pathlib.Path(tempfile.mkdtemp(prefix="pondra-bench-"))
     work.chmod(0o755)
-    as_user = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if os.geteuid() == 0 else {}
+    as_user = as_unprivileged_user()
     helpers = []
     try:
-        prefix = work / "prefix"
-        subprocess.run(["cmake", "--install", str(build), "--prefix", str(prefix)], check=True,
-                       stdout=subprocess.DEVNULL)
+        prefix, display, _, port, env = desktop(build, work, as_user, helpers)
         floor = prefix / "bin/pondra-bench-floor"
         shutil.copy(build / "bench/pondra-bench-floor", floor)
-        display, started = start_xvfb()
-        helpers += started
-        server, port = start_server(build)
-        helpers.insert(0, server)
-
-        home = work / "home"
-        for folder in ("config/Pondra", "data", "cache", "runtime", "camera"):
-            (home / folder).mkdir(parents=True)
-        (home / "runtime").chmod(0o700)
-        shutil.copy(SOURCE / "tests/data/grace_hopper.jpg", home / "camera/1.jpg")
-        (home / "config/Pondra/Pondra.conf").write_text(
-            "[General]\n"
-            f"serverBaseURL=http://127.0.0.1:{port}\nuserName=Bench User\nteamName={TEAM}\n")
-        if as_user:
-            for path in [home, *home.rglob("*")]:
-                os.chown(path, NOBODY, NOBODY)
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS")}
-        env.update(DISPLAY=display, HOME=str(home), XDG_CONFIG_HOME=str(home / "config"),
-                   XDG_DATA_HOME=str(home / "data"), XDG_CACHE_HOME=str(home / "cache"),
-                   XDG_RUNTIME_DIR=str(home / "runtime"), PONDRA_FILE_CAMERA_DIR=str(home / "camera"))
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                               stdout=subprocess.PIPE, text=True, env=env, **as_user)
-        helpers.insert(0, bus)
-        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
-        helpers.insert(0, start_sound_server(env, home, as_user))
-
         token = subprocess.run(["grep", "-m1", "PONDRA_DEFAULT_API_TOKEN:", str(build / "CMakeCache.txt")],
                                stdout=subprocess.PIPE, text=True).stdout.strip().split("=", 1)[-1]
         results = [
@@ -221,12 +257,7 @@ def main():
                     "Floor", args.idle, as_user),
         ]
     finally:
-        for helper in helpers:
-            helper.terminate()
-            try:
-                helper.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                helper.kill()
+        stop(helpers)
         shutil.rmtree(work, ignore_errors=True)
 
     print(f"{'':8} {'mapped':>9} {'idle CPU':>10} {'helpers':>8} {'CPU %':>7} {'PSS max':>9} {'PSS mean':>9} "

@@ -16,7 +16,12 @@ UpdateCheckResult failure(const QString& error)
     return {UpdateCheckResult::Kind::failed, {}, {}, error};
 }
 
-const QString unreadableFeed = QStringLiteral("The update feed could not be read");
+/// The reasons are shown to the user, so they are in the user's language,
+/// as the network's own error texts are.
+QString unreadableFeed()
+{
+    return FeedUpdater::tr("The update feed could not be read");
+}
 
 /// "X.Y.Z" and nothing else: digits and dots, no suffix.
 std::optional<QVersionNumber> strictVersion(const QString& text)
@@ -60,16 +65,16 @@ UpdateCheckResult FeedUpdater::readFeed(const QByteArray& body, const QVersionNu
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
-        return failure(unreadableFeed);
+        return failure(unreadableFeed());
     const QJsonObject feed = document.object();
     const QJsonValue versionValue = feed.value(QLatin1String("version"));
     const QJsonValue urlValue = feed.value(QLatin1String("url"));
     if (!versionValue.isString() || !urlValue.isString())
-        return failure(unreadableFeed);
+        return failure(unreadableFeed());
     const std::optional<QVersionNumber> offered = strictVersion(versionValue.toString());
     const QUrl page(urlValue.toString(), QUrl::StrictMode);
     if (!offered || !isWebLink(page))
-        return failure(unreadableFeed);
+        return failure(unreadableFeed());
     if (QVersionNumber::compare(*offered, runningVersion) <= 0)
         return {UpdateCheckResult::Kind::upToDate, {}, {}, {}};
     return {UpdateCheckResult::Kind::updateAvailable, offered->toString(), page, {}};
@@ -84,7 +89,7 @@ void FeedUpdater::checkForUpdates(QObject* context, Callback done)
     m_done = std::move(done);
     auto* check = new QObject(this);
     m_check = check;
-    m_scheduler.after(deadline, check, [this] { finish(failure(QStringLiteral("The request timed out"))); });
+    m_scheduler.after(deadline, check, [this] { finish(failure(tr("The request timed out"))); });
     // The feed is public: no API token goes with it.
     m_http->get(m_feedUrl, QString(), check, [this](const HttpReply& reply) {
         if (!reply.status) {
@@ -92,7 +97,7 @@ void FeedUpdater::checkForUpdates(QObject* context, Callback done)
             return;
         }
         if (*reply.status != 200) {
-            finish(failure(QStringLiteral("The server answered with status %1").arg(*reply.status)));
+            finish(failure(tr("The server answered with status %1").arg(*reply.status)));
             return;
         }
         finish(readFeed(reply.body, m_runningVersion));

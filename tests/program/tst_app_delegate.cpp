@@ -34,9 +34,10 @@ private:
             options.overlays = overlays;
             options.screens = [] { return ScreenAreas{QRect(0, 30, 1000, 700), {QRect(0, 30, 1000, 700)}}; };
             options.primaryScreen = [this] { return screen; };
-            options.windows.teamWindow = [this](AppState&) {
+            // The program's own team window, which names and sizes itself.
+            options.windows.teamWindow = [this](AppState& state) {
                 calls << QStringLiteral("team window made");
-                return std::make_unique<QWidget>();
+                return makeTeamWindow(state);
             };
             options.windows.glowWindow = [this](AppState&, QScreen&) {
                 calls << QStringLiteral("glow made");

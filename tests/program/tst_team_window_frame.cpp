@@ -36,7 +36,7 @@ private:
 
         explicit Rig(ScreenAreas screens = twoScreens())
         {
-            window.resize(150, 280);
+            window.resize(196, 280);
             frame =
                 std::make_unique<TeamWindowFrame>(window, store, scheduler, [screens] { return screens; });
         }
@@ -84,7 +84,7 @@ void TestTeamWindowFrame::placedAtLaunch()
         rig.store.setText(frameKey, stored);
     rig.frame->restore();
     QCOMPARE(rig.window.pos(), topLeft);
-    // Only the corner comes back: the height stays the content's.
+    // Only the corner comes back: the size stays the window's own.
     QCOMPARE(rig.window.size(), QSize(196, 280));
 }
 

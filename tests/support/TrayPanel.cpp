@@ -181,4 +181,9 @@ QList<QSize> TrayPanel::iconSizes() const
     return sizes;
 }
 
+QString TrayPanel::iconName() const
+{
+    return property(m_service, m_itemPath, itemInterface, QStringLiteral("IconName")).toString();
+}
+
 } // namespace pondra::test

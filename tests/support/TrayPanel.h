@@ -62,6 +62,8 @@ public:
     bool activate() const;
     /// The sizes of the icon pixmaps the item offers.
     QList<QSize> iconSizes() const;
+    /// The icon's name in the icon theme, as the item gives it ("IconName").
+    QString iconName() const;
 
 private:
     QDBusMessage call(const QString& service, const QString& path, const QString& interface,

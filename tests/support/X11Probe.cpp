@@ -61,16 +61,20 @@ X11Probe::WindowFacts X11Probe::facts(quint32 window) const
     out.geometry = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
     out.depth = geometry->depth;
 
-    static const char roleName[] = "WM_WINDOW_ROLE";
-    Reply<xcb_intern_atom_reply_t> roleAtom(xcb_intern_atom_reply(
-        m_connection, xcb_intern_atom(m_connection, 1, sizeof(roleName) - 1, roleName), nullptr));
-    if (roleAtom && roleAtom->atom != XCB_ATOM_NONE) {
+    if (const xcb_atom_t roleAtom = atom("WM_WINDOW_ROLE")) {
         Reply<xcb_get_property_reply_t> role(xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, window, roleAtom->atom, XCB_ATOM_STRING, 0, 1024),
+            m_connection, xcb_get_property(m_connection, 0, window, roleAtom, XCB_ATOM_STRING, 0, 1024),
             nullptr));
         if (role && role->format == 8)
             out.role = QString::fromLatin1(static_cast<const char*>(xcb_get_property_value(role.get())),
                                            xcb_get_property_value_length(role.get()));
+    }
+    for (const quint32 state : list32(window, "_NET_WM_STATE")) {
+        Reply<xcb_get_atom_name_reply_t> name(
+            xcb_get_atom_name_reply(m_connection, xcb_get_atom_name(m_connection, state), nullptr));
+        if (name)
+            out.states.append(QString::fromLatin1(xcb_get_atom_name_name(name.get()),
+                                                  xcb_get_atom_name_name_length(name.get())));
     }
     return out;
 }
@@ -87,6 +91,42 @@ QList<quint32> X11Probe::stacking() const
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i)
         out.append(children[i]);
+    return out;
+}
+
+bool X11Probe::hasWindowManager() const
+{
+    return isConnected() && !list32(m_root, "_NET_SUPPORTING_WM_CHECK").isEmpty();
+}
+
+QList<quint32> X11Probe::managedWindows() const
+{
+    return isConnected() ? list32(m_root, "_NET_CLIENT_LIST") : QList<quint32>();
+}
+
+quint32 X11Probe::atom(const char* name) const
+{
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        m_connection, xcb_intern_atom(m_connection, 1, quint16(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : quint32(XCB_ATOM_NONE);
+}
+
+QList<quint32> X11Probe::list32(quint32 window, const char* property) const
+{
+    QList<quint32> out;
+    const xcb_atom_t name = atom(property);
+    if (name == XCB_ATOM_NONE)
+        return out;
+    // Atoms and windows alike are 32-bit values in a format-32 property.
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        m_connection, xcb_get_property(m_connection, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+        nullptr));
+    if (!reply || reply->format != 32)
+        return out;
+    const auto* values = static_cast<const quint32*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    for (int i = 0; i < count; ++i)
+        out.append(values[i]);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "ui/kit/RoundedLabel.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -7,6 +9,47 @@
 #include <cmath>
 
 namespace pondra {
+
+namespace {
+
+/// A clickable label as screen readers see it: a button named by its text,
+/// with the press action.
+class ClickableLabelAccessible final : public QAccessibleWidget
+{
+public:
+    explicit ClickableLabelAccessible(RoundedLabel* label) : QAccessibleWidget(label, QAccessible::Button) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return label()->text();
+        return QAccessibleWidget::text(kind);
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override
+    {
+        if (action == pressAction())
+            label()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    RoundedLabel* label() const { return static_cast<RoundedLabel*>(widget()); }
+};
+
+QAccessibleInterface* clickableLabelAccessible(const QString& className, QObject* object)
+{
+    if (className != QLatin1String(RoundedLabel::staticMetaObject.className()))
+        return nullptr;
+    auto* label = qobject_cast<RoundedLabel*>(object);
+    return label && label->isClickable() ? new ClickableLabelAccessible(label) : nullptr;
+}
+
+} // namespace
 
 RoundedLabel::RoundedLabel(QWidget* parent) : ElidedLabel(parent)
 {
@@ -43,11 +86,20 @@ void RoundedLabel::setGlyph(std::optional<Glyph> glyph, int pixelSize, const QCo
 
 void RoundedLabel::setClickable(bool clickable)
 {
+    static const bool accessibleInstalled = (QAccessible::installFactory(&clickableLabelAccessible), true);
+    Q_UNUSED(accessibleInstalled);
     m_clickable = clickable;
+    setFocusPolicy(clickable ? Qt::StrongFocus : Qt::NoFocus);
     if (clickable)
         setCursor(Qt::PointingHandCursor);
     else
         unsetCursor();
+}
+
+void RoundedLabel::click()
+{
+    if (m_clickable)
+        Q_EMIT clicked();
 }
 
 int RoundedLabel::glyphWidth() const
@@ -81,6 +133,13 @@ void RoundedLabel::paintEvent(QPaintEvent*)
         shape.addRoundedRect(QRectF(rect()), m_radius, m_radius);
         painter.fillPath(shape, m_fill);
     }
+    // The focus shows only where it came from the keyboard, as on buttons.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), m_radius, m_radius);
+    }
     painter.setFont(font());
     glyphs::paintWithText(
         painter, contentsRect(), m_glyph, m_glyphSize, m_glyphColour, text(),
@@ -106,6 +165,16 @@ void RoundedLabel::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     ElidedLabel::mouseReleaseEvent(event);
+}
+
+void RoundedLabel::keyPressEvent(QKeyEvent* event)
+{
+    if (m_clickable && event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        event->accept();
+        click();
+        return;
+    }
+    ElidedLabel::keyPressEvent(event);
 }
 
 } // namespace pondra

@@ -15,6 +15,8 @@ namespace pondra {
 /// now-playing row, and its clickable name. The text is cut at the tail
 /// when the label gets less than its natural width; wider, the content is
 /// centred. The text colour is the palette's window text (`palette::setTextColour`).
+/// A clickable label acts like a button for the keyboard and screen readers:
+/// it takes the focus, Space presses it, and it is read as a button.
 class RoundedLabel final : public ElidedLabel
 {
     Q_OBJECT
@@ -29,8 +31,12 @@ public:
     void setPadding(const QMargins& padding);
     /// A glyph before the text (spacing 4), in its own colour.
     void setGlyph(std::optional<Glyph> glyph, int pixelSize, const QColor& colour);
-    /// A click on the label emits `clicked` (and the pointer shows a hand).
+    /// A click on the label, or Space while it has the focus, emits `clicked`
+    /// (and the pointer shows a hand).
     void setClickable(bool clickable);
+    bool isClickable() const { return m_clickable; }
+    /// Presses a clickable label, as a click does.
+    void click();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -42,6 +48,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     int glyphWidth() const;

@@ -82,7 +82,7 @@ void WindowRegistry::openSettings()
 QAction* WindowRegistry::settingsAction()
 {
     if (!m_settingsAction) {
-        m_settingsAction = new QAction(QStringLiteral("Settings..."), this);
+        m_settingsAction = new QAction(tr("Settings..."), this);
         m_settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
         m_settingsAction->setShortcutContext(Qt::ApplicationShortcut);
         m_settingsAction->setMenuRole(QAction::PreferencesRole);
@@ -94,7 +94,7 @@ QAction* WindowRegistry::settingsAction()
 QAction* WindowRegistry::quitAction()
 {
     if (!m_quitAction) {
-        m_quitAction = new QAction(QStringLiteral("Quit Pondra"), this);
+        m_quitAction = new QAction(tr("Quit Pondra"), this);
         m_quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
         m_quitAction->setShortcutContext(Qt::ApplicationShortcut);
         m_quitAction->setMenuRole(QAction::QuitRole);

@@ -133,12 +133,13 @@ void ImageWindow::buildContent()
     m_name->setFont(text::headline());
     m_name->setPadding(QMargins());
     m_name->setClickable(true);
+    m_name->setAccessibleDescription(tr("Opens the settings"));
     connect(m_name, &RoundedLabel::clicked, this, [] { WindowRegistry::instance().openSettings(); });
-    m_dot = new QLabel(QStringLiteral("\u00b7"), m_header);
+    m_dot = new QLabel(tr("\u00b7"), m_header);
     m_dot->setTextFormat(Qt::PlainText);
     m_teamPicker = new ChoiceBox(m_header);
     m_teamPicker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    m_teamPicker->setAccessibleName(QStringLiteral("Team"));
+    m_teamPicker->setAccessibleName(tr("Team"));
     connect(m_teamPicker, &ChoiceBox::chosen, this,
             [this](const QVariant& team) { m_app.setTeamName(team.toString()); });
     header->addWidget(m_name);
@@ -155,6 +156,7 @@ void ImageWindow::buildContent()
     m_statusLine->setRadius(6);
     m_statusLine->setFill(palette::withOpacity(palette::gray(), 0.1));
     m_statusLine->setClickable(true);
+    m_statusLine->setAccessibleDescription(tr("Opens the status editor"));
     connect(m_statusLine, &RoundedLabel::clicked, this, &ImageWindow::onEditStatus);
     column->addWidget(m_statusLine, 0, Qt::AlignHCenter);
 

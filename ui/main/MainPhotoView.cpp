@@ -20,7 +20,7 @@ const QMarginsF noticePadding(10, 6, 10, 6);
 
 QString noticeText()
 {
-    return QStringLiteral("Bad photo, try again");
+    return MainPhotoView::tr("Bad photo, try again");
 }
 
 QFont overlayFont()
@@ -135,7 +135,7 @@ void MainPhotoView::paintEvent(QPaintEvent*)
     style.placeholderGlyph = Glyph::cameraFill;
     style.placeholderGlyphSize = text::largeTitle().pixelSize();
     style.placeholderGlyphColour = palette::gray();
-    style.placeholderCaption = QStringLiteral("No photo yet");
+    style.placeholderCaption = tr("No photo yet");
     style.placeholderCaptionFont = text::caption();
     style.placeholderCaptionColour = palette::secondary(palette());
     // Under a photo the gray square shows through its transparent parts.

@@ -5,9 +5,18 @@
 #include "records/IdleState.h"
 #include "ui/kit/Palette.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 namespace pondra {
+
+namespace {
+/// The main window's texts, in its own context.
+struct MainWindowTexts
+{
+    Q_DECLARE_TR_FUNCTIONS(pondra::ImageWindow)
+};
+} // namespace
 
 StatusPillModel StatusPillModel::from(const std::optional<QString>& waitingForResponse, bool isPondraMode,
                                       double idleSeconds)
@@ -19,16 +28,16 @@ StatusPillModel StatusPillModel::from(const std::optional<QString>& waitingForRe
     QString word;
     switch (level.value()) {
     case IdleState::active:
-        word = QStringLiteral("Active");
+        word = MainWindowTexts::tr("Active");
         break;
     case IdleState::semiIdle:
-        word = QStringLiteral("Semi-idle");
+        word = MainWindowTexts::tr("Semi-idle");
         break;
     case IdleState::idle:
-        word = QStringLiteral("Idle");
+        word = MainWindowTexts::tr("Idle");
         break;
     }
-    const QString mode = isPondraMode ? QStringLiteral("Pondra") : QStringLiteral("Away");
+    const QString mode = isPondraMode ? MainWindowTexts::tr("Pondra") : MainWindowTexts::tr("Away");
     const QColor colour = isPondraMode ? palette::idleColor(level) : palette::gray();
     return {mode + QStringLiteral(" \u00b7 ") + word, palette::withOpacity(colour, opacity)};
 }
@@ -36,7 +45,7 @@ StatusPillModel StatusPillModel::from(const std::optional<QString>& waitingForRe
 MainHeaderModel MainHeaderModel::from(const QString& userName)
 {
     if (userName.isEmpty())
-        return {QStringLiteral("Set up profile..."), true, false};
+        return {MainWindowTexts::tr("Set up profile..."), true, false};
     return {userName, false, true};
 }
 
@@ -67,10 +76,10 @@ QString photoTimeText(const QDateTime& moment, const QTimeZone& zone, const QLoc
 QList<PresenceButtonModel> presenceButtons(bool isPondraMode, qint64 autoRetakeMinutes, bool hasUserName)
 {
     if (!isPondraMode)
-        return {{QStringLiteral("I'm Pondra"), true, hasUserName, PresenceAction::capture}};
+        return {{MainWindowTexts::tr("I'm Pondra"), true, hasUserName, PresenceAction::capture}};
     return {
-        {QStringLiteral("Away"), false, true, PresenceAction::goAway},
-        {autoRetakeMinutes > 0 ? QStringLiteral("Retake*") : QStringLiteral("Retake"), true, true,
+        {MainWindowTexts::tr("Away"), false, true, PresenceAction::goAway},
+        {autoRetakeMinutes > 0 ? MainWindowTexts::tr("Retake*") : MainWindowTexts::tr("Retake"), true, true,
          PresenceAction::capture},
     };
 }
@@ -97,7 +106,7 @@ MainWindowModel MainWindowModel::read(AppState& app, const QLocale& locale)
     model.showsBadPhotoNotice = capture.photoSkipped.get();
     const QString& status = app.userStatus().get();
     model.statusIsPlaceholder = status.isEmpty();
-    model.statusText = status.isEmpty() ? QStringLiteral("Set a status...") : status;
+    model.statusText = status.isEmpty() ? MainWindowTexts::tr("Set a status...") : status;
     const QString track = nowPlaying.nowPlayingText();
     if (app.includeNowPlaying().get() && !track.isEmpty())
         model.nowPlaying = track;

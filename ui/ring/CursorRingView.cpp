@@ -14,7 +14,10 @@
 
 namespace pondra {
 
-const QString CursorRingView::ringingText = QStringLiteral("is ringing\u2026");
+QString CursorRingView::ringingText()
+{
+    return tr("is ringing\u2026");
+}
 
 namespace {
 // The bubble's measures.
@@ -57,7 +60,7 @@ CursorRingLayout CursorRingView::layoutFor(const QString& name, const QSize& win
     const int widest = windowSize.width() - 2 * outerMargin;
     const int textRoom = std::max(0, widest - 2 * horizontalPadding - avatarSide - avatarToText);
     const int nameWidth = textWidth(QFontMetricsF(nameFont()), line);
-    const int captionWidth = textWidth(QFontMetricsF(captionFont()), ringingText);
+    const int captionWidth = textWidth(QFontMetricsF(captionFont()), ringingText());
     const int columnWidth = std::min(std::max(nameWidth, captionWidth), textRoom);
     const int columnHeight = nameMetrics.height() + nameToCaption + captionMetrics.height();
     const int contentHeight = std::max(avatarSide, columnHeight);
@@ -102,7 +105,7 @@ void CursorRingView::paintEvent(QPaintEvent*)
     p.drawText(parts.name, flags, parts.shownName);
     p.setFont(captionFont());
     p.setPen(palette::withOpacity(palette::white(), 0.75));
-    p.drawText(parts.caption, flags, ringingText);
+    p.drawText(parts.caption, flags, ringingText());
 }
 
 } // namespace pondra

@@ -36,7 +36,7 @@ class CursorRingView final : public QWidget
     Q_OBJECT
 public:
     /// "is ringing…"
-    static const QString ringingText;
+    static QString ringingText();
 
     CursorRingView(const QString& name, std::optional<QImage> photo, QWidget* parent = nullptr);
 

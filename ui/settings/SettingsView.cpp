@@ -36,20 +36,30 @@ QFormLayout* formOf(QGroupBox* box)
     return static_cast<QFormLayout*>(box->layout());
 }
 
-const QList<Choice>& autoRetakeChoices()
+constexpr struct
 {
-    static const QList<Choice> choices{
-        {QStringLiteral("Never"), qint64(0)},           {QStringLiteral("Every 1 minute"), qint64(1)},
-        {QStringLiteral("Every 2 minutes"), qint64(2)}, {QStringLiteral("Every 3 minutes"), qint64(3)},
-        {QStringLiteral("Every 5 minutes"), qint64(5)},
-    };
+    const char* text;
+    qint64 minutes;
+} autoRetakeEntries[] = {
+    {QT_TRANSLATE_NOOP("pondra::SettingsView", "Never"), 0},
+    {QT_TRANSLATE_NOOP("pondra::SettingsView", "Every 1 minute"), 1},
+    {QT_TRANSLATE_NOOP("pondra::SettingsView", "Every 2 minutes"), 2},
+    {QT_TRANSLATE_NOOP("pondra::SettingsView", "Every 3 minutes"), 3},
+    {QT_TRANSLATE_NOOP("pondra::SettingsView", "Every 5 minutes"), 5},
+};
+
+QList<Choice> autoRetakeChoices()
+{
+    QList<Choice> choices;
+    for (const auto& entry : autoRetakeEntries)
+        choices.append({SettingsView::tr(entry.text), entry.minutes});
     return choices;
 }
 } // namespace
 
 SettingsView::SettingsView(AppState& app, QWidget* parent) : QWidget(parent), m_app(app)
 {
-    setWindowTitle(QStringLiteral("Pondra Settings"));
+    setWindowTitle(tr("Pondra Settings"));
     setFixedSize(windowWidth, windowHeight);
 
     auto* outer = new QVBoxLayout(this);
@@ -69,40 +79,45 @@ SettingsView::SettingsView(AppState& app, QWidget* parent) : QWidget(parent), m_
     column->setSpacing(12);
     scroll->setWidget(content);
 
-    QGroupBox* profile = group(QStringLiteral("Profile"), content);
+    QGroupBox* profile = group(tr("Profile"), content);
     m_name = new QLineEdit(profile);
     m_email = new QLineEdit(profile);
-    formOf(profile)->addRow(QStringLiteral("Name"), m_name);
-    formOf(profile)->addRow(QStringLiteral("Email"), m_email);
+    formOf(profile)->addRow(tr("Name"), m_name);
+    formOf(profile)->addRow(tr("Email"), m_email);
     column->addWidget(profile);
 
-    QGroupBox* server = group(QStringLiteral("Server"), content);
+    QGroupBox* server = group(tr("Server"), content);
     m_serverURL = new QLineEdit(server);
-    formOf(server)->addRow(QStringLiteral("Server URL"), m_serverURL);
+    formOf(server)->addRow(tr("Server URL"), m_serverURL);
     auto* tokenRow = new QHBoxLayout;
     m_apiToken = new QLineEdit(server);
     m_tokenEye = new QToolButton(server);
-    // A click must not take the focus, or it would end the token's editing.
-    m_tokenEye->setFocusPolicy(Qt::NoFocus);
+    // The keyboard reaches it with Tab; a click must not take the focus, or
+    // it would end the token's editing.
+    m_tokenEye->setFocusPolicy(Qt::TabFocus);
     m_tokenEye->setAutoRaise(true);
     showToken(false);
     tokenRow->addWidget(m_apiToken);
     tokenRow->addWidget(m_tokenEye);
-    formOf(server)->addRow(QStringLiteral("API Token"), tokenRow);
-    m_caption = new QLabel(QStringLiteral("localhost uses http://, others use https://"), server);
+    // Named as the field's label, so the field is read by it (a row holding a
+    // layout gets no such label by itself).
+    auto* tokenLabel = new QLabel(tr("API Token"), server);
+    tokenLabel->setBuddy(m_apiToken);
+    formOf(server)->addRow(tokenLabel, tokenRow);
+    m_caption = new QLabel(tr("localhost uses http://, others use https://"), server);
     m_caption->setTextFormat(Qt::PlainText);
     m_caption->setFont(text::caption());
     formOf(server)->addRow(m_caption);
     column->addWidget(server);
 
-    QGroupBox* camera = group(QStringLiteral("Camera"), content);
+    QGroupBox* camera = group(tr("Camera"), content);
     m_camera = new ChoiceBox(camera);
     m_autoRetake = new ChoiceBox(camera);
-    m_bestPhoto = new QCheckBox(QStringLiteral("Best Photo (burst mode)"), camera);
-    m_bestPhoto->setToolTip(QStringLiteral(
-        "Captures multiple frames and picks the best one. Turn off for faster single-frame capture."));
-    formOf(camera)->addRow(QStringLiteral("Camera"), m_camera);
-    formOf(camera)->addRow(QStringLiteral("Auto-retake Photo"), m_autoRetake);
+    m_bestPhoto = new QCheckBox(tr("Best Photo (burst mode)"), camera);
+    m_bestPhoto->setToolTip(
+        tr("Captures multiple frames and picks the best one. Turn off for faster single-frame capture."));
+    formOf(camera)->addRow(tr("Camera"), m_camera);
+    formOf(camera)->addRow(tr("Auto-retake Photo"), m_autoRetake);
     formOf(camera)->addRow(m_bestPhoto);
     column->addWidget(camera);
     column->addStretch(1);
@@ -224,7 +239,7 @@ void SettingsView::commitApiToken()
 
 void SettingsView::refillCameras()
 {
-    QList<Choice> choices{{QStringLiteral("Default"), QString()}};
+    QList<Choice> choices{{tr("Default"), QString()}};
     for (const CameraDevice& device : m_app.cameraCapture().availableCameras.get())
         choices.append({device.name, device.id});
     m_camera->setChoices(choices, m_selectedCameraId);
@@ -234,6 +249,7 @@ void SettingsView::showToken(bool show)
 {
     m_apiToken->setEchoMode(show ? QLineEdit::Normal : QLineEdit::Password);
     m_tokenEye->setIcon(glyphs::icon(show ? Glyph::eyeSlash : Glyph::eye, palette::secondary(palette())));
+    m_tokenEye->setAccessibleName(show ? tr("Hide API token") : tr("Show API token"));
 }
 
 void SettingsView::applyQuietColours()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Published.h"
+#include "ui/kit/ChoiceBox.h"
 
 #include <QWidget>
 
@@ -12,7 +13,6 @@ class QToolButton;
 namespace pondra {
 
 class AppState;
-class ChoiceBox;
 
 /**
  * The settings window, titled "Pondra Settings": the user's name and e-mail,

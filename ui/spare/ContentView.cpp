@@ -104,11 +104,11 @@ ContentView::ContentView(IdleMonitor& idleMonitor, std::function<void()> onQuit,
     column->addWidget(divider(this));
     // DejaVu Sans draws every digit at the same width, so the ticking time
     // does not shift sideways.
-    m_idleTime = addValueRow(*column, QStringLiteral("Idle Time:"), this);
-    m_threshold = addValueRow(*column, QStringLiteral("Threshold:"), this);
+    m_idleTime = addValueRow(*column, tr("Idle Time:"), this);
+    m_threshold = addValueRow(*column, tr("Threshold:"), this);
     column->addWidget(divider(this));
 
-    m_quit = new QPushButton(QStringLiteral("Quit"), this);
+    m_quit = new QPushButton(tr("Quit"), this);
     m_quit->setAutoDefault(false);
     connect(m_quit, &QPushButton::clicked, this, &ContentView::onQuit);
     column->addWidget(m_quit, 0, Qt::AlignLeft);

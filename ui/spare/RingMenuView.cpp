@@ -55,9 +55,9 @@ RingMenuView::RingMenuView(const QString& senderName, std::optional<QImage> phot
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(buttonSpacing);
-    m_later = new QPushButton(QStringLiteral("Maybe Later"), this);
+    m_later = new QPushButton(tr("Maybe Later"), this);
     m_later->setAutoDefault(false);
-    auto* sure = new FilledButton(QStringLiteral("Sure!"), palette::blue(), this);
+    auto* sure = new FilledButton(tr("Sure!"), palette::blue(), this);
     sure->setRadius(6);
     sure->setPadding(QMargins(6, 4, 6, 4));
     m_sure = sure;
@@ -80,7 +80,7 @@ RingMenuView::RingMenuView(const QString& senderName, std::optional<QImage> phot
 
 QString RingMenuView::title(const QString& senderName)
 {
-    return senderName + QStringLiteral(" wants to chat!");
+    return tr("%1 wants to chat!").arg(senderName);
 }
 
 } // namespace pondra

@@ -39,7 +39,7 @@ QString StatusEditView::cleanedStatus(const QString& input)
 
 StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent), m_app(app)
 {
-    setWindowTitle(QStringLiteral("Set Your Status"));
+    setWindowTitle(tr("Set Your Status"));
     setWindowModality(Qt::WindowModal);
     // The team window never takes the focus; this window must, for typing.
     setWindowFlag(Qt::WindowDoesNotAcceptFocus, false);
@@ -50,7 +50,7 @@ StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent)
     root->setSpacing(20);
     root->setSizeConstraint(QLayout::SetFixedSize);
 
-    auto* title = new QLabel(QStringLiteral("Set Your Status"), this);
+    auto* title = new QLabel(tr("Set Your Status"), this);
     title->setFont(text::headline());
     title->setAlignment(Qt::AlignHCenter);
     title->setMinimumWidth(windowWidth - 2 * padding);
@@ -68,17 +68,17 @@ StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent)
     fields->setSpacing(12);
     auto* statusBlock = new QVBoxLayout;
     statusBlock->setSpacing(4);
-    statusBlock->addWidget(quietLabel(QStringLiteral("What are you up to?"), text::caption()));
+    statusBlock->addWidget(quietLabel(tr("What are you up to?"), text::caption()));
     m_field = new QLineEdit(this);
-    m_field->setPlaceholderText(QStringLiteral("e.g. Focusing on design review"));
+    m_field->setPlaceholderText(tr("e.g. Focusing on design review"));
     m_field->setFont(text::body());
     m_field->setFixedWidth(280);
     statusBlock->addWidget(m_field);
-    statusBlock->addWidget(quietLabel(
-        QStringLiteral("Your status will clear automatically tonight at 3:00 AM."), text::system(10)));
+    statusBlock->addWidget(
+        quietLabel(tr("Your status will clear automatically tonight at 3:00 AM."), text::system(10)));
     fields->addLayout(statusBlock);
 
-    m_includeNowPlaying = new DetailCheckBox(QStringLiteral("Include Currently Playing"), this);
+    m_includeNowPlaying = new DetailCheckBox(tr("Include Currently Playing"), this);
     m_includeNowPlaying->setFont(text::body());
     m_includeNowPlaying->setDetailFont(text::caption());
     fields->addWidget(m_includeNowPlaying);
@@ -89,8 +89,8 @@ StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent)
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(12);
     buttons->addStretch();
-    m_clear = new QPushButton(QStringLiteral("Clear"), this);
-    m_save = new FilledButton(QStringLiteral("Save"), palette::blue(), this);
+    m_clear = new QPushButton(tr("Clear"), this);
+    m_save = new FilledButton(tr("Save"), palette::blue(), this);
     m_save->setRadius(5);
     m_save->setPadding(QMargins(14, 4, 14, 4));
     // No default button: Enter must never save.
@@ -118,7 +118,7 @@ QString StatusEditView::nowPlayingLine() const
 {
     const QString track = m_app.nowPlayingMonitor().nowPlayingText();
     if (track.isEmpty())
-        return QStringLiteral("No music playing");
+        return tr("No music playing");
     return QString::fromUtf16(u"\U0001F3B5 ") + track;
 }
 

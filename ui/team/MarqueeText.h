@@ -2,12 +2,17 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QPointer>
 #include <QStaticText>
 #include <QWidget>
+
+#include <functional>
+#include <optional>
 
 namespace pondra {
 
 class FrameTicker;
+class WindowSight;
 
 /// A one-line text that scrolls from right to left at 25 px/s when it has 20
 /// or more grapheme clusters, in an endless loop whose position is a pure
@@ -18,6 +23,8 @@ class MarqueeText final : public QWidget
 public:
     static constexpr double speed = 25;
     static constexpr int scrollingClusters = 20;
+    /// Paints what lies beneath the text, in window coordinates, within the rectangle given.
+    using Backdrop = std::function<void(QPainter&, const QRect&)>;
 
     MarqueeText(FrameTicker& ticker, QWidget* parent = nullptr);
     ~MarqueeText() override;
@@ -26,6 +33,12 @@ public:
     void setText(const QString& text);
     QString text() const { return m_text; }
     void setColour(const QColor& colour);
+    QColor colour() const { return m_colour; }
+    /// The text's opacity, for a swap that fades it (1 at rest).
+    void setOpacity(qreal opacity);
+    /// With a backdrop the text paints all of its rectangle itself, so the
+    /// window's panel and row beneath are not painted again at every step.
+    void setBackdrop(Backdrop backdrop);
     bool isScrolling() const { return m_scrolls; }
     /// The measured width of the laid-out text.
     int textWidth() const { return m_textWidth; }
@@ -48,17 +61,24 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    int offsetAt(qint64 msSinceEpoch) const;
+    std::optional<qint64> nextStep(qint64 nowMs) const;
+    std::optional<qint64> onStep();
     void relayout();
+    void renderLine();
     void updateTicking();
-    void onFrame();
 
     FrameTicker& m_ticker;
+    QPointer<WindowSight> m_sight;
+    Backdrop m_backdrop;
     QString m_text;
     QColor m_colour;
+    qreal m_opacity = 1;
     bool m_hasText = false;
     bool m_scrolls = false;
     int m_textWidth = 0;
-    QStaticText m_laidOut;
+    /// The scrolling text, laid out once per change.
+    QStaticText m_line;
     QString m_elided;
     int m_drawnOffset = 0;
 };

@@ -1,12 +1,15 @@
 #include "ui/team/MiniUserRow.h"
 
 #include "ui/kit/FilledButton.h"
+#include "ui/kit/FrameTicker.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/PhotoTile.h"
 #include "ui/kit/PlainText.h"
 #include "ui/kit/TextStyles.h"
 #include "ui/team/MarqueeText.h"
 
+#include <QEasingCurve>
+#include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -35,11 +38,40 @@ FilledButton* makeButton(const QString& label, const QColor& fill, Glyph glyph, 
     button->hide();
     return button;
 }
+
+/// Ease in and out, as a cubic Bézier from (0, 0) to (1, 1) through (0.42, 0) and (0.58, 1).
+qreal easeInOut(qreal progress)
+{
+    static const QEasingCurve curve = [] {
+        QEasingCurve c(QEasingCurve::BezierSpline);
+        c.addCubicBezierSegment(QPointF(0.42, 0), QPointF(0.58, 1), QPointF(1, 1));
+        return c;
+    }();
+    return progress <= 0 ? 0 : progress >= 1 ? 1 : curve.valueForProgress(progress);
+}
+
+/// A control's opacity during the swap; at rest it carries no effect, so it
+/// is drawn as it always is.
+void setFade(QWidget* widget, qreal opacity, bool fading)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
+    if (!fading) {
+        if (effect)
+            widget->setGraphicsEffect(nullptr);
+        return;
+    }
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(widget);
+        widget->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(opacity);
+}
 } // namespace
 
-MiniUserRow::MiniUserRow(FrameTicker& ticker, QWidget* parent) : QWidget(parent)
+MiniUserRow::MiniUserRow(FrameTicker& ticker, QWidget* parent) : QWidget(parent), m_ticker(ticker)
 {
     setFixedSize(sizeHint());
+    setMask(rowRect());
     m_status = new MarqueeText(ticker, this);
     m_status->setFont(text::system(8));
     m_status->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -47,13 +79,13 @@ MiniUserRow::MiniUserRow(FrameTicker& ticker, QWidget* parent) : QWidget(parent)
 
     const int detailWidth = rowWidth - detailLeft;
     const int buttonTop = (photoSide - buttonHeight) / 2;
-    m_ring = makeButton(QStringLiteral("Ring"), palette::orange(), Glyph::bellFill, this);
+    m_ring = makeButton(tr("Ring"), palette::orange(), Glyph::bellFill, this);
     m_ring->setGeometry(detailLeft, buttonTop, detailWidth, buttonHeight);
     m_pencil = makeButton(QString(), palette::blue(), Glyph::pencil, this);
-    m_pencil->setToolTip(QStringLiteral("Update status"));
-    m_pencil->setAccessibleName(QStringLiteral("Update status"));
+    m_pencil->setToolTip(tr("Update status"));
+    m_pencil->setAccessibleName(tr("Update status"));
     m_pencil->setGeometry(detailLeft, buttonTop, buttonHeight, buttonHeight);
-    m_toggle = makeButton(QStringLiteral("Away"), palette::gray(), Glyph::moonFill, this);
+    m_toggle = makeButton(tr("Away"), palette::gray(), Glyph::moonFill, this);
     m_toggle->setGeometry(detailLeft + buttonHeight + 4, buttonTop, detailWidth - buttonHeight - 4,
                           buttonHeight);
 
@@ -94,12 +126,13 @@ void MiniUserRow::applyModel()
     m_status->setGeometry(detailLeft, statusTop, textWidth, statusHeight);
     m_status->setColour(palette::secondary(palette()));
     m_status->setText(m_model.status.value_or(QString()));
-    m_status->setVisible(!m_hovering && m_model.showsStatus());
 
-    const QList<RowAction> actions = m_model.hoverActions();
-    m_ring->setVisible(m_hovering && actions.contains(RowAction::ring));
-    m_pencil->setVisible(m_hovering && actions.contains(RowAction::updateStatus));
-    m_toggle->setVisible(m_hovering && actions.contains(RowAction::togglePresence));
+    // Screen readers read the row as the member, whatever the row paints.
+    const QString name = plainText::oneLine(m_model.name);
+    setAccessibleName(name);
+    setAccessibleDescription(m_model.accessibleDescription());
+    m_ring->setAccessibleName(tr("Ring %1").arg(name));
+
     m_toggle->setText(m_model.toggleLabel());
     m_toggle->setGlyph(m_model.toggleGlyph(), 10);
     m_toggle->setFill(m_model.toggleFill());
@@ -107,6 +140,60 @@ void MiniUserRow::applyModel()
     const QFontMetrics metrics(nameFont());
     m_nameRect = QRect(detailLeft, detailTop(), textWidth, metrics.height());
     m_elidedName = metrics.elidedText(plainText::oneLine(m_model.name), Qt::ElideRight, textWidth);
+
+    applyShape();
+    applySwap();
+}
+
+void MiniUserRow::applyShape()
+{
+    // The badge hangs into the gap below the row; the rest of the gap is not the row's.
+    QRegion shape = m_model.isInMeeting ? QRegion(rowRect()) + QRect(photoSide - 18 + badgeOverhang,
+                                                                     photoSide - 18 + badgeOverhang, 18, 18)
+                                        : QRegion(rowRect());
+    if (m_cut)
+        shape &= QRect(0, 0, width(), *m_cut);
+    if (mask() != shape)
+        setMask(shape);
+}
+
+void MiniUserRow::setCut(std::optional<int> height)
+{
+    if (height == m_cut)
+        return;
+    m_cut = height;
+    applyShape();
+}
+
+void MiniUserRow::applySwap()
+{
+    // While the swap runs both blocks are shown, the one fading into the other.
+    const bool swapping = isSwapping();
+    const bool details = !m_hovering || swapping;
+    const bool buttons = m_hovering || swapping;
+    const qreal shown = swapProgress();
+    m_status->setVisible(details && m_model.showsStatus());
+    m_status->setOpacity(1 - shown);
+    const QList<RowAction> actions = m_model.hoverActions();
+    const std::pair<FilledButton*, RowAction> controls[] = {{m_ring, RowAction::ring},
+                                                            {m_pencil, RowAction::updateStatus},
+                                                            {m_toggle, RowAction::togglePresence}};
+    for (const auto& [button, action] : controls) {
+        button->setVisible(buttons && actions.contains(action));
+        // Buttons on their way out take no clicks.
+        button->setAttribute(Qt::WA_TransparentForMouseEvents, !m_hovering);
+        setFade(button, shown, swapping && button->isVisibleTo(this));
+    }
+}
+
+qreal MiniUserRow::swapProgress() const
+{
+    return easeInOut(m_swap);
+}
+
+bool MiniUserRow::isSwapping() const
+{
+    return m_swap != (m_hovering ? 1 : 0);
 }
 
 void MiniUserRow::setHovering(bool hovering)
@@ -114,8 +201,37 @@ void MiniUserRow::setHovering(bool hovering)
     if (hovering == m_hovering)
         return;
     m_hovering = hovering;
-    applyModel();
+    // A swap turned back midway returns from where it stands.
+    m_swapFrom = m_swap;
+    m_swapStartMs = m_ticker.scheduler().monotonicMs();
+    m_ticker.attach(this, [this] { onSwapFrame(); });
+    applySwap();
     update();
+}
+
+void MiniUserRow::onSwapFrame()
+{
+    const qreal target = m_hovering ? 1 : 0;
+    const qreal step =
+        qreal(m_ticker.scheduler().monotonicMs() - m_swapStartMs) / qreal(swapDuration.count());
+    m_swap = target > m_swapFrom ? std::min(target, m_swapFrom + step) : std::max(target, m_swapFrom - step);
+    if (m_swap == target)
+        m_ticker.detach(this);
+    applySwap();
+    update();
+}
+
+void MiniUserRow::setBackdrop(MarqueeText::Backdrop backdrop)
+{
+    m_status->setBackdrop(std::move(backdrop));
+}
+
+void MiniUserRow::changeEvent(QEvent* event)
+{
+    // The status takes its colour from the palette, also when the desktop's colours change.
+    if (event->type() == QEvent::PaletteChange)
+        m_status->setColour(palette::secondary(palette()));
+    QWidget::changeEvent(event);
 }
 
 void MiniUserRow::enterEvent(QEnterEvent*)
@@ -153,11 +269,12 @@ void MiniUserRow::paintEvent(QPaintEvent* event)
             glyphs::paint(painter, Glyph::videoFill, badge, 10, palette::white());
         }
     }
-    if (m_hovering)
+    if (m_hovering && !isSwapping())
         return;
 
-    // The scrolling status repaints its own strip many times a second; the
-    // rest of the row is drawn only where it is exposed.
+    // The details fade out as the buttons fade in, and back. The scrolling
+    // status paints its own strip; the rest is drawn only where it is exposed.
+    painter.setOpacity(1 - swapProgress());
     if (event->rect().intersects(m_nameRect)) {
         painter.setFont(nameFont());
         painter.setPen(palette::primary(palette()));

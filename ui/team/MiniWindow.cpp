@@ -6,6 +6,7 @@
 #include "ui/kit/PlainText.h"
 #include "ui/kit/TextStyles.h"
 #include "ui/kit/WindowFinder.h"
+#include "ui/kit/X11WindowState.h"
 #include "ui/status/StatusEditView.h"
 #include "ui/team/MiniUserRow.h"
 #include "ui/team/RingRequestView.h"
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QWindow>
 
 namespace pondra {
@@ -40,33 +40,44 @@ int headerHeight()
     return std::max(QFontMetrics(text::system(9, QFont::DemiBold)).height(),
                     QFontMetrics(text::system(8)).height());
 }
+
+// The window with the header and this many rows.
+int listHeight(int rowCount)
+{
+    int panel = MiniWindow::padding + headerHeight() + 2 + MiniWindow::padding;
+    if (rowCount > 0)
+        panel +=
+            MiniWindow::spacing + rowCount * MiniUserRow::photoSide + (rowCount - 1) * MiniWindow::spacing;
+    return 2 * MiniWindow::margin + panel;
+}
 } // namespace
 
-MiniWindow::MiniWindow(AppState& app, std::shared_ptr<CompositingQuery> compositing, QWidget* parent)
+MiniWindow::MiniWindow(AppState& app, std::shared_ptr<CompositingQuery> compositing,
+                       std::shared_ptr<PointerAndScreens> screens, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus), m_app(app),
-      m_ticker(std::make_unique<FrameTicker>(app.scheduler())),
+      m_screens(std::move(screens)), m_ticker(std::make_unique<FrameTicker>(app.scheduler())),
       m_surface(*this, std::move(compositing), lookFor(palette()))
 {
+    // Its identifier for the window lookup and, as its role, for the window system.
     setObjectName(WindowIdentifiers::teamWindow);
     setWindowRole(WindowIdentifiers::teamWindow);
-    setWindowTitle(QStringLiteral("Pondra Team"));
+    setWindowTitle(tr("Pondra Team"));
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // The window is never active, and Qt shows tooltips (the pencil's) only
+    // in the active window unless told otherwise.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setFocusPolicy(Qt::NoFocus);
+    // A panel of the program, not a window of its own in the taskbar.
+    keepOutOfTaskbarAndPager(*this);
     WindowRegistry::instance().add(this);
 
     m_teamName = new ElidedLabel(this);
     m_teamName->setFont(text::system(9, QFont::DemiBold));
-    m_reconnecting = new QLabel(QStringLiteral("reconnecting"), this);
+    m_reconnecting = new QLabel(tr("reconnecting"), this);
     m_reconnecting->setTextFormat(Qt::PlainText);
     m_reconnecting->setFont(text::system(8));
-    {
-        QPalette p = m_reconnecting->palette();
-        p.setColor(QPalette::WindowText, palette::orange());
-        m_reconnecting->setPalette(p);
-        p = m_teamName->palette();
-        p.setColor(QPalette::WindowText, palette::secondary(p));
-        m_teamName->setPalette(p);
-    }
+    palette::setTextColour(*m_reconnecting, palette::orange());
+    applyColours();
 
     m_card = new RingRequestView(this);
     m_card->move(margin, margin);
@@ -135,6 +146,9 @@ void MiniWindow::showTeam(const QList<RemoteUser>& users)
 MiniUserRow* MiniWindow::makeRow()
 {
     auto* row = new MiniUserRow(*m_ticker, this);
+    // Beneath a status lies the panel alone: the status paints that part of
+    // it itself, so a step repaints neither the window nor the row.
+    row->setBackdrop([this](QPainter& painter, const QRect& exposed) { m_surface.paint(painter, exposed); });
     connect(row, &MiniUserRow::ringRequested, this, [this, row] { onRing(row); });
     connect(row, &MiniUserRow::presenceToggleRequested, this, &MiniWindow::onTogglePresence);
     connect(row, &MiniUserRow::statusEditRequested, this, &MiniWindow::onEditStatus);
@@ -167,22 +181,26 @@ void MiniWindow::refreshRing()
 
 int MiniWindow::contentHeight() const
 {
-    if (showsRingCard())
-        return 2 * margin + m_card->height();
-    const int rowCount = int(m_rows.size());
-    int panel = padding + headerHeight() + 2;
-    if (rowCount > 0)
-        panel += spacing + rowCount * MiniUserRow::photoSide + (rowCount - 1) * spacing;
-    panel += padding;
-    return 2 * margin + panel;
+    return showsRingCard() ? 2 * margin + m_card->height() : listHeight(int(m_rows.size()));
+}
+
+int MiniWindow::cappedHeight() const
+{
+    const int content = contentHeight();
+    const std::optional<int> room =
+        teamWindowRoom(m_screens->screens(), QRect(pos(), QSize(windowWidth, content)));
+    if (!room)
+        return content;
+    // Never less than the header; the ring card is never cut, as its one
+    // button must stay in reach.
+    const int floor = showsRingCard() ? content : listHeight(0);
+    return std::max(floor, std::min(*room, content));
 }
 
 void MiniWindow::relayout()
 {
     const bool card = showsRingCard();
-    int height = contentHeight();
-    if (const QScreen* s = screen())
-        height = std::min(height, s->availableGeometry().height());
+    const int height = cappedHeight();
     setFixedSize(windowWidth, height);
 
     m_card->setVisible(card);
@@ -197,14 +215,19 @@ void MiniWindow::relayout()
                                 header);
     m_reconnecting->setVisible(!card && m_header.showsReconnecting);
 
+    // Rows end at the panel's inner edge: one that crosses it is cut there,
+    // those below it are hidden, so they cost nothing. (The meeting badge of
+    // a row that fits may hang into the padding.)
+    const int rowsEnd = height - margin - padding;
     int y = top + header + 2 + spacing;
     for (const auto& [key, row] : m_rows) {
         if (row->pos() != QPoint(contentLeft, y))
             row->move(contentLeft, y);
-        // Rows past the window's bottom are cut: hidden, so they cost nothing.
-        const bool shown = !card && y < height;
+        const bool shown = !card && y < rowsEnd;
         if (row->isVisibleTo(this) != shown)
             row->setVisible(shown);
+        row->setCut(shown && y + MiniUserRow::photoSide > rowsEnd ? std::optional<int>(rowsEnd - y)
+                                                                  : std::nullopt);
         y += rowPitch;
     }
 
@@ -238,11 +261,27 @@ void MiniWindow::paintEvent(QPaintEvent* event)
     }
 }
 
+void MiniWindow::moveEvent(QMoveEvent* event)
+{
+    // The room below the window changes with its place and its screen.
+    if (cappedHeight() != height())
+        relayout();
+    QWidget::moveEvent(event);
+}
+
 void MiniWindow::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::PaletteChange)
-        m_surface.setLook(lookFor(palette()));
+        applyColours();
     QWidget::changeEvent(event);
+}
+
+// From the window's palette, at construction and whenever it changes (a
+// desktop switched to dark while the program runs).
+void MiniWindow::applyColours()
+{
+    m_surface.setLook(lookFor(palette()));
+    palette::setTextColour(*m_teamName, palette::secondary(palette()));
 }
 
 void MiniWindow::onRing(MiniUserRow* row)

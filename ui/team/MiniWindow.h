@@ -2,6 +2,7 @@
 
 #include "platform/compositing/CompositingQuery.h"
 #include "platform/core/Published.h"
+#include "platform/pointer/PointerAndScreens.h"
 #include "records/RemoteUser.h"
 #include "ui/kit/WindowSurface.h"
 #include "ui/team/TeamModels.h"
@@ -25,11 +26,13 @@ class RingRequestView;
 class StatusEditView;
 
 /**
- * The team window: a small frameless tool window, never focused, that shows
- * the team name and one row per member, or the incoming-ring card while a
- * teammate rings. Its height follows its content from the top-left corner,
- * capped at the screen's available height (rows past it are cut); its place,
- * level and saved frame belong to whoever makes it.
+ * The team window: a small frameless tool window, never focused and kept out
+ * of taskbars and pagers, that shows the team name and one row per member, or
+ * the incoming-ring card while a teammate rings. Its height follows its
+ * content from the top-left corner, capped at the room from its top to the
+ * bottom of its screen's usable area, redone wherever it is moved (rows past
+ * the cap are cut at the panel's inner edge); its place, level and saved
+ * frame belong to whoever makes it.
  */
 class MiniWindow final : public QWidget
 {
@@ -43,6 +46,7 @@ public:
 
     explicit MiniWindow(AppState& app,
                         std::shared_ptr<CompositingQuery> compositing = makeDefaultCompositingQuery(),
+                        std::shared_ptr<PointerAndScreens> screens = makeDefaultPointerAndScreens(),
                         QWidget* parent = nullptr);
     ~MiniWindow() override;
 
@@ -58,11 +62,15 @@ public:
     FrameTicker& frameTicker() const { return *m_ticker; }
     /// The height the content asks for, before the cap.
     int contentHeight() const;
+    /// The height at the window's place: the content's, capped at the room
+    /// below its top, but never less than the header (or the whole ring card).
+    int cappedHeight() const;
 
     void setVisible(bool visible) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -72,6 +80,7 @@ private:
     void refreshRows();
     void refreshHeader();
     void refreshRing();
+    void applyColours();
     void relayout();
     MiniUserRow* makeRow();
     void onRing(MiniUserRow* row);
@@ -80,6 +89,7 @@ private:
     void onRowDoubleClicked(MiniUserRow* row);
 
     AppState& m_app;
+    std::shared_ptr<PointerAndScreens> m_screens;
     std::unique_ptr<FrameTicker> m_ticker;
     WindowSurface m_surface;
     SubscriptionBag m_subscriptions;

@@ -20,7 +20,7 @@ QFont nameFont()
 
 RingRequestView::RingRequestView(QWidget* parent) : QWidget(parent)
 {
-    m_accept = new FilledButton(QStringLiteral("Sure!"), palette::green(), this);
+    m_accept = new FilledButton(tr("Sure!"), palette::green(), this);
     m_accept->setFont(text::system(12, QFont::Medium));
     m_accept->setRadius(6);
     m_accept->setPadding(QMargins(8, 6, 8, 6));
@@ -45,6 +45,7 @@ QSize RingRequestView::sizeHint() const
 void RingRequestView::setRing(const QString& senderName, const std::optional<QImage>& photo)
 {
     m_name = plainText::oneLine(senderName);
+    setAccessibleName(tr("%1 is ringing").arg(m_name));
     m_photo = photo;
     update();
 }

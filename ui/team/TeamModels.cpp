@@ -4,9 +4,18 @@
 #include "ui/kit/Palette.h"
 #include "ui/kit/PlainText.h"
 
+#include <QCoreApplication>
 #include <QHash>
 
 namespace pondra {
+
+namespace {
+/// The row's texts, in the row's own context.
+struct RowTexts
+{
+    Q_DECLARE_TR_FUNCTIONS(pondra::MiniUserRow)
+};
+} // namespace
 
 TeamRowModel TeamRowModel::from(const RemoteUser& user, const QString& userName, bool isPondraMode)
 {
@@ -20,6 +29,7 @@ TeamRowModel TeamRowModel::from(const RemoteUser& user, const QString& userName,
     m.status = user.status;
     m.isSelf = canonicallyEqual(user.name, userName);
     m.isPondra = isPondraMode;
+    m.isMemberPondra = user.isPondra;
     return m;
 }
 
@@ -42,9 +52,39 @@ QList<RowAction> TeamRowModel::hoverActions() const
     return {RowAction::ring};
 }
 
+QString TeamRowModel::accessibleDescription() const
+{
+    QStringList parts{isMemberPondra ? RowTexts::tr("present") : RowTexts::tr("away")};
+    switch (idleState.value()) {
+    case IdleState::active:
+        parts.append(RowTexts::tr("active"));
+        break;
+    case IdleState::semiIdle:
+        parts.append(RowTexts::tr("semi-idle"));
+        break;
+    case IdleState::idle:
+        parts.append(RowTexts::tr("idle"));
+        break;
+    }
+    if (isInMeeting)
+        parts.append(RowTexts::tr("in a meeting"));
+    // The same marks as the audio line: muted hides playing.
+    for (const AudioMark& mark : audioMarks()) {
+        if (mark.glyph == Glyph::speakerSlashFill)
+            parts.append(RowTexts::tr("muted"));
+        else if (mark.glyph == Glyph::musicNote)
+            parts.append(RowTexts::tr("playing audio"));
+        else if (mark.glyph == Glyph::headphones)
+            parts.append(RowTexts::tr("on headphones"));
+    }
+    if (showsStatus())
+        parts.append(RowTexts::tr("status: %1").arg(plainText::oneLine(*status)));
+    return parts.join(QStringLiteral(", "));
+}
+
 QString TeamRowModel::toggleLabel() const
 {
-    return isPondra ? QStringLiteral("Away") : QStringLiteral("Pondra");
+    return isPondra ? RowTexts::tr("Away") : RowTexts::tr("Pondra");
 }
 
 Glyph TeamRowModel::toggleGlyph() const
@@ -70,6 +110,33 @@ QList<RowKey> rowKeys(const QList<RemoteUser>& users)
     for (const RemoteUser& u : users)
         keys.append(RowKey{u.id, seen[u.id]++});
     return keys;
+}
+
+std::optional<int> teamWindowRoom(const QList<ScreenArea>& screens, const QRect& frame)
+{
+    if (screens.isEmpty())
+        return std::nullopt;
+    const ScreenArea* home = nullptr;
+    for (const ScreenArea& screen : screens) {
+        if (screen.frame.contains(frame.topLeft())) {
+            home = &screen;
+            break;
+        }
+    }
+    if (!home) {
+        // A corner off every screen (a window pushed past the left or top
+        // edge): the screen that shows most of it.
+        const auto overlap = [&](const ScreenArea& screen) {
+            const QRect common = screen.frame.intersected(frame);
+            return common.isEmpty() ? 0LL : qint64(common.width()) * common.height();
+        };
+        home = &screens.first();
+        for (const ScreenArea& screen : screens) {
+            if (overlap(screen) > overlap(*home))
+                home = &screen;
+        }
+    }
+    return home->visibleFrame.bottom() + 1 - frame.top();
 }
 
 } // namespace pondra

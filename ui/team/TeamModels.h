@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/pointer/PointerAndScreens.h"
 #include "records/IdleState.h"
 #include "records/RemoteUser.h"
 #include "ui/kit/Glyphs.h"
@@ -7,6 +8,7 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
+#include <QRect>
 #include <QString>
 
 #include <optional>
@@ -44,6 +46,9 @@ struct TeamRowModel
     bool isSelf = false;
     /// The local user's present mode (given to every row; only the own row shows it).
     bool isPondra = false;
+    /// The member's own present mode, as their record says (a sighted user
+    /// sees it in their photo): told to screen readers only.
+    bool isMemberPondra = false;
 
     /// Everything but the photo, which the row decodes only when it changed.
     static TeamRowModel from(const RemoteUser& user, const QString& userName, bool isPondraMode);
@@ -54,6 +59,9 @@ struct TeamRowModel
     bool showsStatus() const { return status && !status->isEmpty(); }
     /// "Ring" on a teammate's row; the pencil and the presence toggle on the own row.
     QList<RowAction> hoverActions() const;
+    /// What a screen reader says of the row after the member's name: present or
+    /// away, the activity, the meeting and audio marks, then the status.
+    QString accessibleDescription() const;
 
     /// The presence toggle names the change it makes: "Away" while present.
     QString toggleLabel() const;
@@ -84,5 +92,12 @@ struct RowKey
     bool operator==(const RowKey&) const = default;
 };
 QList<RowKey> rowKeys(const QList<RemoteUser>& users);
+
+/// The most height the team window may take where `frame` is: the room from
+/// its top to the bottom of the usable area of its screen (the screen whose
+/// frame holds its top-left corner, else the one it overlaps most, else the
+/// first); none without a screen. Can be 0 or less for a window moved below
+/// that area.
+std::optional<int> teamWindowRoom(const QList<ScreenArea>& screens, const QRect& frame);
 
 } // namespace pondra

@@ -26,7 +26,7 @@ void CheckForUpdatesViewModel::checkForUpdates()
 CheckForUpdatesView::CheckForUpdatesView(CheckForUpdatesViewModel& viewModel,
                                          std::shared_ptr<UrlOpener> urlOpener, QObject* parent)
     : QObject(parent), m_viewModel(viewModel), m_urlOpener(std::move(urlOpener)),
-      m_action(new QAction(QStringLiteral("Check for Updates\u2026"), this))
+      m_action(new QAction(tr("Check for Updates\u2026"), this))
 {
     m_action->setMenuRole(QAction::ApplicationSpecificRole);
     connect(m_action, &QAction::triggered, &m_viewModel, &CheckForUpdatesViewModel::checkForUpdates);
@@ -44,13 +44,13 @@ QString CheckForUpdatesView::answerText(const UpdateCheckResult& result)
 {
     switch (result.kind) {
     case UpdateCheckResult::Kind::updateAvailable:
-        return QStringLiteral("Pondra %1 is available.").arg(result.version);
+        return tr("Pondra %1 is available.").arg(result.version);
     case UpdateCheckResult::Kind::upToDate:
-        return QStringLiteral("Pondra is up to date.");
+        return tr("Pondra is up to date.");
     case UpdateCheckResult::Kind::failed:
         break;
     }
-    return QStringLiteral("Couldn't check for updates: %1").arg(result.error);
+    return tr("Couldn't check for updates: %1").arg(result.error);
 }
 
 void CheckForUpdatesView::onAnswered(const UpdateCheckResult& result)
@@ -60,7 +60,7 @@ void CheckForUpdatesView::onAnswered(const UpdateCheckResult& result)
     const bool available = result.kind == UpdateCheckResult::Kind::updateAvailable;
     auto* box = new QMessageBox(result.kind == UpdateCheckResult::Kind::failed ? QMessageBox::Warning
                                                                                : QMessageBox::Information,
-                                QStringLiteral("Check for Updates"), answerText(result));
+                                tr("Check for Updates"), answerText(result));
     m_answer = box;
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);

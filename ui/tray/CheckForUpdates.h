@@ -64,7 +64,7 @@ public:
 
     /// The texts of the answers.
     static QString answerText(const UpdateCheckResult& result);
-    static QString openDownloadPageText() { return QStringLiteral("Open Download Page"); }
+    static QString openDownloadPageText() { return tr("Open Download Page"); }
 
 private:
     void onAnswered(const UpdateCheckResult& result);

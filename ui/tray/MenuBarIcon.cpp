@@ -5,7 +5,10 @@
 #include "ui/kit/Glyphs.h"
 
 #include <QFile>
+#include <QGuiApplication>
+#include <QIconEngine>
 #include <QPainter>
+#include <QPalette>
 #include <QSvgRenderer>
 
 namespace pondra {
@@ -13,7 +16,7 @@ namespace pondra {
 namespace {
 
 /// The drawing scaled to fit a square of `side` pixels, centred.
-QPixmap render(QSvgRenderer& renderer, int side)
+QImage render(QSvgRenderer& renderer, int side)
 {
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -25,8 +28,56 @@ QPixmap render(QSvgRenderer& renderer, int side)
     painter.setRenderHint(QPainter::Antialiasing);
     renderer.render(&painter, QRectF(QPointF((side - size.width()) / 2, (side - size.height()) / 2), size));
     painter.end();
-    return QPixmap::fromImage(std::move(image));
+    return image;
 }
+
+/// One of our symbols as an icon: named after its installed symbolic icon,
+/// and drawn in one colour, the palette's window text of the moment it is
+/// drawn, at any size.
+class SymbolEngine final : public QIconEngine
+{
+public:
+    SymbolEngine(QString name, QByteArray drawing) : m_name(std::move(name)), m_drawing(std::move(drawing)) {}
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        if (size.isEmpty())
+            return QPixmap();
+        QSvgRenderer renderer(m_drawing);
+        QImage image = render(renderer, std::min(size.width(), size.height()));
+        QPainter painter(&image);
+        // Only the shape's coverage stays, in the one colour.
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(image.rect(), QGuiApplication::palette().color(QPalette::WindowText));
+        painter.end();
+        return QPixmap::fromImage(std::move(image));
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const int side = std::min(rect.width(), rect.height());
+        painter->drawPixmap(QRect(rect.center() - QPoint(side / 2, side / 2), QSize(side, side)),
+                            pixmap(QSize(side, side), mode, state));
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(size.width(), size.height());
+        return QSize(side, side);
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        QList<QSize> out;
+        for (int side : MenuBarIcon::sizes)
+            out.append(QSize(side, side));
+        return out;
+    }
+    QString iconName() override { return m_name; }
+    QString key() const override { return QStringLiteral("pondra-symbol"); }
+    QIconEngine* clone() const override { return new SymbolEngine(*this); }
+
+private:
+    QString m_name;
+    QByteArray m_drawing;
+};
 
 } // namespace
 
@@ -47,6 +98,12 @@ QString MenuBarIcon::fileName(bool isPondraMode)
                         : QStringLiteral("message-circle-dashed.svg");
 }
 
+QString MenuBarIcon::symbolName(bool isPondraMode)
+{
+    return isPondraMode ? QStringLiteral("org.pondra.Pondra-present-symbolic")
+                        : QStringLiteral("org.pondra.Pondra-away-symbolic");
+}
+
 QIcon MenuBarIcon::load(bool isPondraMode, const Locator& locate)
 {
     const QString path = locate(fileName(isPondraMode));
@@ -55,13 +112,10 @@ QIcon MenuBarIcon::load(bool isPondraMode, const Locator& locate)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fallback();
-    QSvgRenderer renderer(file.readAll());
-    if (!renderer.isValid())
+    QByteArray drawing = file.readAll();
+    if (!QSvgRenderer(drawing).isValid())
         return fallback();
-    QIcon icon;
-    for (int side : sizes)
-        icon.addPixmap(render(renderer, side));
-    return icon;
+    return QIcon(new SymbolEngine(symbolName(isPondraMode), std::move(drawing)));
 }
 
 QIcon MenuBarIcon::fallback()

@@ -15,8 +15,12 @@ class CameraCapture;
 /**
  * The tray icon's drawing, present or away: our own SVG for each mode,
  * looked up among the installed files and loaded again at every change of
- * mode. A missing or unreadable file falls back, for that mode only and
- * silently, to the message glyph compiled into the program.
+ * mode. The drawing is a symbol: the icon carries the name of its installed
+ * symbolic icon, which a StatusNotifierItem host draws in the panel's own
+ * colour, and its pixels (for hosts that take pixels only) show the shape in
+ * one colour, the application palette's window text. A missing or
+ * unreadable file falls back, for that mode only and silently, to the
+ * message glyph compiled into the program.
  */
 class MenuBarIcon final : public QObject
 {
@@ -36,6 +40,9 @@ public:
 
     /// "message-circle-heart.svg" when present, "message-circle-dashed.svg" when away.
     static QString fileName(bool isPondraMode);
+    /// "org.pondra.Pondra-present-symbolic" or "org.pondra.Pondra-away-symbolic":
+    /// the drawing's name among the installed icons.
+    static QString symbolName(bool isPondraMode);
     /// The drawing for a mode, read afresh through `locate`.
     static QIcon load(bool isPondraMode, const Locator& locate);
     /// The compiled-in message glyph: dark on a light bubble, for light and dark panels.

@@ -14,16 +14,16 @@ StatusBarMenu::StatusBarMenu(AppState& appState, QObject* parent)
     QMenu& menu = *m_menu;
     m_status = menu.addAction(QString());
     m_status->setEnabled(false);
-    m_goAway = menu.addAction(QStringLiteral("Go Away"));
-    m_retakePhoto = menu.addAction(QStringLiteral("Retake Photo"));
-    m_imPondra = menu.addAction(QStringLiteral("I'm Pondra"));
+    m_goAway = menu.addAction(tr("Go Away"));
+    m_retakePhoto = menu.addAction(tr("Retake Photo"));
+    m_imPondra = menu.addAction(tr("I'm Pondra"));
     menu.addSeparator();
-    m_showMainWindow = menu.addAction(QStringLiteral("Show Main Window"));
+    m_showMainWindow = menu.addAction(tr("Show Main Window"));
     m_showMainWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
-    m_showTeamWindow = menu.addAction(QStringLiteral("Show Team Window"));
+    m_showTeamWindow = menu.addAction(tr("Show Team Window"));
     m_showTeamWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
     menu.addSeparator();
-    m_keepOnTop = menu.addAction(QStringLiteral("Keep Team Window on Top"));
+    m_keepOnTop = menu.addAction(tr("Keep Team Window on Top"));
     m_keepOnTop->setCheckable(true);
     // The stored choice, read once; from here on only the user changes it.
     m_keepOnTop->setChecked(isTeamWindowKeptOnTop(appState.settingsStore()));
@@ -54,7 +54,7 @@ StatusBarMenu::~StatusBarMenu() = default;
 
 void StatusBarMenu::onPresenceChanged(bool isPondraMode)
 {
-    m_status->setText(isPondraMode ? QStringLiteral("Status: Pondra") : QStringLiteral("Status: Away"));
+    m_status->setText(isPondraMode ? tr("Status: Pondra") : tr("Status: Away"));
     m_goAway->setVisible(isPondraMode);
     m_retakePhoto->setVisible(isPondraMode);
     m_imPondra->setVisible(!isPondraMode);

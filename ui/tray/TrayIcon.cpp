@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "platform/core/Log.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QMenu>
 
@@ -22,9 +23,17 @@ TrayIcon::TrayIcon(AppState& appState, MenuBarIcon::Locator locate, QObject* par
     if (!m_hasTrayHost)
         logInfo(lcApp, "No system tray available; running without the tray icon");
     m_tray->show();
+    qApp->installEventFilter(this);
 }
 
 TrayIcon::~TrayIcon() = default;
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        m_tray->setIcon(m_icon.icon());
+    return QObject::eventFilter(watched, event);
+}
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
 {

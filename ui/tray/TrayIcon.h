@@ -15,6 +15,8 @@ class AppState;
 /**
  * The program's icon in the panel with its menu: the icon shows whether the
  * user is present or away, and a right or a left click opens the same menu.
+ * When the desktop's colours change, the icon is handed to the panel again,
+ * so the pixels of hosts that take pixels follow the new window text.
  *
  * Qt picks the tray's kind once, when the first tray icon of the process is
  * made: a StatusNotifierItem with its menu exported over D-Bus when a watcher
@@ -35,6 +37,9 @@ public:
     MenuBarIcon& icon() { return m_icon; }
     /// Whether a tray host was there when the icon was made.
     bool hasTrayHost() const { return m_hasTrayHost; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);

@@ -267,6 +267,65 @@ private Q_SLOTS:
         QCOMPARE(scheduler.pendingCount(), 0);
     }
 
+    void steppingClientsWakeOnlyWhenDue()
+    {
+        VirtualScheduler scheduler;
+        FrameTicker ticker(scheduler);
+        const qint64 start = ticker.nowMs();
+        QWidget window;
+        window.resize(100, 40);
+        QWidget left(&window);
+        left.setGeometry(0, 0, 40, 40);
+        QWidget right(&window);
+        right.setGeometry(60, 0, 40, 40);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        test::PaintCounter windowPaints(&window);
+
+        // Two clients every 40 ms, in step; a third once, then it leaves.
+        QList<qint64> wakes;
+        int onceRuns = 0;
+        auto every40 = [&](QWidget* widget) {
+            return [&, widget]() -> std::optional<qint64> {
+                const qint64 now = ticker.nowMs();
+                if (wakes.isEmpty() || wakes.last() != now)
+                    wakes << now;
+                ticker.repaint(widget);
+                return now + 40;
+            };
+        };
+        ticker.attachAt(&left, start + 40, every40(&left));
+        ticker.attachAt(&right, start + 40, every40(&right));
+        QObject once;
+        ticker.attachAt(&once, start + 100, [&]() -> std::optional<qint64> {
+            ++onceRuns;
+            return std::nullopt;
+        });
+        QVERIFY(ticker.isRunning());
+        QCOMPARE(scheduler.pendingCount(), 1); // one timer for all of them
+
+        QCoreApplication::processEvents();
+        windowPaints.count = 0;
+        scheduler.advance(milliseconds(200));
+        QCOMPARE(wakes, (QList<qint64>{start + 40, start + 80, start + 120, start + 160, start + 200}));
+        QCOMPARE(onceRuns, 1);
+        QVERIFY(!ticker.isAttached(&once));
+        // Both moved in each wake and were painted together: one paint of the window a wake.
+        QCOMPARE(windowPaints.count, 5);
+
+        // A moment already past counts as the next millisecond.
+        ticker.attachAt(&once, start, [&]() -> std::optional<qint64> {
+            ++onceRuns;
+            return std::nullopt;
+        });
+        scheduler.advance(milliseconds(1));
+        QCOMPARE(onceRuns, 2);
+        ticker.detach(&left);
+        ticker.detach(&right);
+        QVERIFY(!ticker.isRunning());
+        QCOMPARE(scheduler.pendingCount(), 0);
+    }
+
     void surfaceIsTranslucentOnlyWithACompositor_data()
     {
         QTest::addColumn<bool>("compositing");

@@ -1,6 +1,7 @@
 #include "ui/kit/FilledButton.h"
 #include "ui/kit/FrameTicker.h"
 #include "ui/kit/Palette.h"
+#include "ui/kit/PlainText.h"
 #include "ui/kit/TextStyles.h"
 #include "ui/kit/WindowFinder.h"
 #include "ui/status/StatusEditView.h"
@@ -13,6 +14,7 @@
 #include "ViewTesting.h"
 
 #include "platform/compositing/FakeCompositingQuery.h"
+#include "platform/pointer/FakePointerAndScreens.h"
 #include "records/PhotoDecoder.h"
 
 #include <QBuffer>
@@ -20,6 +22,7 @@
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QPainter>
+#include <QSet>
 
 using namespace pondra;
 using test::AppRig;
@@ -74,17 +77,26 @@ QString ringMessage(const QString& from, const std::optional<QString>& photo = s
     return message(o);
 }
 
-/// The rig with a team window on it.
+/// A primary screen with a panel along its top, and a shorter one to its right.
+QList<ScreenArea> twoScreens()
+{
+    return {ScreenArea{QRect(0, 0, 1000, 800), QRect(0, 30, 1000, 740)},
+            ScreenArea{QRect(1000, 0, 800, 600), QRect(1000, 0, 800, 600)}};
+}
+
+/// The rig with a team window on it, on one roomy screen unless the test says otherwise.
 struct WindowRig
 {
     AppRig rig;
     std::shared_ptr<FakeCompositingQuery> compositing = std::make_shared<FakeCompositingQuery>(true);
+    std::shared_ptr<FakePointerAndScreens> screens = std::make_shared<FakePointerAndScreens>();
     std::unique_ptr<MiniWindow> window;
 
     WindowRig()
     {
         rig.build();
-        window = std::make_unique<MiniWindow>(*rig.app, compositing);
+        screens->screenList = {ScreenArea{QRect(0, 0, 1280, 1024), QRect(0, 0, 1280, 1024)}};
+        window = std::make_unique<MiniWindow>(*rig.app, compositing, screens);
         window->move(10, 10);
     }
     void deliver(const QString& text) { QVERIFY(rig.sockets->latest()->deliverText(text)); }
@@ -114,6 +126,10 @@ QColor pixel(const QImage& image, QPoint at)
     return image.pixelColor(at);
 }
 
+// Expected heights that depend on the font: the header alone, the whole team.
+constexpr int headerAlone = -1;
+constexpr int itsContent = -2;
+
 } // namespace
 
 class TestTeamWindow final : public QObject
@@ -125,6 +141,7 @@ private Q_SLOTS:
     void rowModels_data()
     {
         QTest::addColumn<RemoteUser>("user");
+        QTest::addColumn<QString>("userName");
         QTest::addColumn<QList<AudioMark>>("marks");
         QTest::addColumn<bool>("statusLine");
         QTest::addColumn<bool>("isSelf");
@@ -139,62 +156,63 @@ private Q_SLOTS:
 
         RemoteUser plain = member("B", "Bo");
         QTest::newRow("no flags: empty audio line, no status")
-            << plain << QList<AudioMark>{} << false << false << ring << palette::green();
+            << plain << "Ana" << QList<AudioMark>{} << false << false << ring << palette::green();
         RemoteUser muted = member("B", "Bo");
         muted.isMuted = true;
         muted.isPlayingAudio = true;
         QTest::newRow("muted wins over playing")
-            << muted << QList<AudioMark>{mute} << false << false << ring << palette::green();
+            << muted << "Ana" << QList<AudioMark>{mute} << false << false << ring << palette::green();
         RemoteUser playing = member("B", "Bo");
         playing.isPlayingAudio = true;
         playing.isUsingHeadphones = true;
         playing.idleState = QStringLiteral("semiIdle");
-        QTest::newRow("playing then headphones")
-            << playing << QList<AudioMark>{music, phones} << false << false << ring << palette::yellow();
+        QTest::newRow("playing then headphones") << playing << "Ana" << QList<AudioMark>{music, phones}
+                                                 << false << false << ring << palette::yellow();
         RemoteUser phonesOnly = member("B", "Bo");
         phonesOnly.isUsingHeadphones = true;
         phonesOnly.isMuted = false;
         phonesOnly.idleState = QStringLiteral("away");
         QTest::newRow("headphones alone, unknown idle text")
-            << phonesOnly << QList<AudioMark>{phones} << false << false << ring << palette::gray();
+            << phonesOnly << "Ana" << QList<AudioMark>{phones} << false << false << ring << palette::gray();
         RemoteUser empty = member("B", "Bo");
         empty.status = QString();
         QTest::newRow("empty status: no line")
-            << empty << QList<AudioMark>{} << false << false << ring << palette::green();
+            << empty << "Ana" << QList<AudioMark>{} << false << false << ring << palette::green();
         RemoteUser space = member("B", "Bo");
         space.status = QStringLiteral(" ");
         QTest::newRow("one space is a status")
-            << space << QList<AudioMark>{} << true << false << ring << palette::green();
-        QTest::newRow("own row") << member("A", "Ana") << QList<AudioMark>{} << false << true << own
+            << space << "Ana" << QList<AudioMark>{} << true << false << ring << palette::green();
+        QTest::newRow("own row") << member("A", "Ana") << "Ana" << QList<AudioMark>{} << false << true << own
                                  << palette::green();
         QTest::newRow("case-different name is a teammate")
-            << member("A", "ana") << QList<AudioMark>{} << false << false << ring << palette::green();
-        RemoteUser decomposed = member("A", QString::fromUtf16(u"Ana"));
-        QTest::newRow("same name") << decomposed << QList<AudioMark>{} << false << true << own
-                                   << palette::green();
+            << member("A", "ana") << "Ana" << QList<AudioMark>{} << false << false << ring
+            << palette::green();
+        // The canonical match is for names that arrive in another normal form.
+        const QString composed = QString::fromUtf16(u"Zo\u00eb");
+        const QString decomposed = QString::fromUtf16(u"Zoe\u0308");
+        QTest::newRow("same name, decomposed in the record")
+            << member("Z", decomposed) << composed << QList<AudioMark>{} << false << true << own
+            << palette::green();
+        QTest::newRow("same name, decomposed in the settings")
+            << member("Z", composed) << decomposed << QList<AudioMark>{} << false << true << own
+            << palette::green();
     }
     void rowModels()
     {
         QFETCH(RemoteUser, user);
+        QFETCH(QString, userName);
         QFETCH(QList<AudioMark>, marks);
         QFETCH(bool, statusLine);
         QFETCH(bool, isSelf);
         QFETCH(QList<RowAction>, actions);
         QFETCH(QColor, dot);
-        const TeamRowModel m = TeamRowModel::from(user, QStringLiteral("Ana"), true);
+        const TeamRowModel m = TeamRowModel::from(user, userName, true);
         QCOMPARE(m.audioMarks(), marks);
         QCOMPARE(m.showsStatus(), statusLine);
         QCOMPARE(m.isSelf, isSelf);
         QCOMPARE(m.hoverActions(), actions);
         QCOMPARE(palette::idleColor(m.idleState), dot);
         QVERIFY(m.isPondra);
-    }
-
-    void ownNameByCanonicalEquivalence()
-    {
-        const QString composed = QString::fromUtf16(u"Zo\u00eb");
-        const QString decomposed = QString::fromUtf16(u"Zoe\u0308");
-        QVERIFY(TeamRowModel::from(member("Z", decomposed), composed, false).isSelf);
     }
 
     void toggleNamesTheChange_data()
@@ -394,6 +412,118 @@ private Q_SLOTS:
         QCOMPARE(w.window->height(), listHeight);
     }
 
+    void heightCapFollowsThePlaceAndTheScreen_data()
+    {
+        QTest::addColumn<int>("members");
+        QTest::addColumn<QPoint>("movedTo");
+        QTest::addColumn<int>("height");
+        QTest::newRow("moved down") << 20 << QPoint(10, 400) << 770 - 400;
+        QTest::newRow("to the shorter screen") << 20 << QPoint(1100, 100) << 600 - 100;
+        QTest::newRow("corner past the left edge: the screen it is on")
+            << 20 << QPoint(-30, 100) << 770 - 100;
+        QTest::newRow("below the usable area: the header stays") << 20 << QPoint(10, 780) << headerAlone;
+        QTest::newRow("a team that fits keeps its height") << 3 << QPoint(10, 400) << itsContent;
+    }
+    void heightCapFollowsThePlaceAndTheScreen()
+    {
+        QFETCH(int, members);
+        QFETCH(QPoint, movedTo);
+        QFETCH(int, height);
+        WindowRig w;
+        w.screens->screenList = twoScreens();
+        w.team({});
+        const int header = w.window->contentHeight();
+        QList<RemoteUser> team;
+        for (int i = 0; i < members; ++i)
+            team << member(QString::number(i), QStringLiteral("Member %1").arg(i));
+        w.team(team);
+        if (height == headerAlone)
+            height = header;
+        else if (height == itsContent)
+            height = w.window->contentHeight();
+
+        // From the top of the primary screen's usable area to its bottom...
+        w.window->move(10, 40);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        if (members == 20)
+            QTRY_COMPARE(w.window->height(), 770 - 40);
+        // ...and redone where it is moved.
+        w.window->move(movedTo);
+        QTRY_COMPARE(w.window->height(), height);
+        QCOMPARE(w.window->width(), 196);
+    }
+
+    void rowsAreCutAtThePanelsInnerEdge()
+    {
+        WindowRig w;
+        w.screens->screenList = twoScreens();
+        QList<RemoteUser> team;
+        for (int i = 0; i < 20; ++i) {
+            RemoteUser u = member(QString::number(i), QStringLiteral("Member %1").arg(i));
+            u.photo = photoText(test::colourBands());
+            team << u;
+        }
+        w.team(team);
+        w.window->move(10, 40);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QTRY_COMPARE(w.window->height(), 770 - 40);
+
+        const int innerEdge = w.window->height() - MiniWindow::margin - MiniWindow::padding;
+        const QList<MiniUserRow*> rows = w.window->rows();
+        MiniUserRow* crossing = nullptr;
+        for (MiniUserRow* row : rows) {
+            QCOMPARE(row->isVisible(), row->y() < innerEdge);
+            if (row->isVisible() && row->y() + MiniUserRow::photoSide > innerEdge)
+                crossing = row;
+        }
+        QVERIFY(crossing);
+        // The photo (green in its middle) runs to the inner edge and no further:
+        // below it only the panel and its shadow.
+        const QImage image = test::grabWidget(*w.window);
+        const int x = crossing->x() + MiniUserRow::photoSide / 2;
+        QVERIFY(test::isNear(pixel(image, QPoint(x, innerEdge - 1)), QColor(0, 255, 0)));
+        for (int y = innerEdge; y < image.height(); ++y)
+            QVERIFY2(!test::isNear(pixel(image, QPoint(x, y)), QColor(0, 255, 0), 60),
+                     qPrintable(QStringLiteral("row drawn at y %1").arg(y)));
+        // Nor can the cut part be hovered: it is not the row's any more.
+        QVERIFY(!crossing->mask().contains(QPoint(10, innerEdge - crossing->y())));
+    }
+
+    void teamNameFollowsThePalette()
+    {
+        WindowRig w;
+        w.compositing->compositing = false; // opaque, so the pixels are the colours
+        w.team({});
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* name = w.window->findChild<ElidedLabel*>();
+        QVERIFY(name);
+        // How much lighter (above 0) or darker the team name's ink is than the panel beside it.
+        const auto inkAgainstPanel = [&] {
+            const QImage image = test::grabWidget(*w.window);
+            const QRect label = name->geometry();
+            const int panel = pixel(image, QPoint(label.right() - 2, label.center().y())).lightness();
+            int ink = panel;
+            for (int y = label.top(); y <= label.bottom(); ++y)
+                for (int x = label.left(); x < label.left() + 30; ++x) {
+                    const int l = pixel(image, QPoint(x, y)).lightness();
+                    if (std::abs(l - panel) > std::abs(ink - panel))
+                        ink = l;
+                }
+            return ink - panel;
+        };
+        QCOMPARE_LT(inkAgainstPanel(), -60);
+        {
+            test::ScopedApplicationPalette dark(test::darkPalette());
+            QCoreApplication::processEvents(); // the change reaches the windows on the next turn
+            QCOMPARE_GT(inkAgainstPanel(), 60);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE_LT(inkAgainstPanel(), -60);
+    }
+
     void marqueeFormula_data()
     {
         QTest::addColumn<double>("seconds");
@@ -468,13 +598,208 @@ private Q_SLOTS:
         const int start = marquee.currentOffset();
         for (int i = 0; i < 60; ++i) {
             scheduler.advance(milliseconds(16)); // ~1 s of frames
-            QCoreApplication::processEvents();
         }
         // 25 px/s: one repaint per whole pixel, not one per frame.
         QVERIFY2(counter.count >= 23 && counter.count <= 26, qPrintable(QString::number(counter.count)));
         QCOMPARE(start - marquee.currentOffset(), 24);
         host.hide();
         QVERIFY(!ticker.isRunning());
+    }
+
+    void scrollingStatusesStepTogetherWithoutRepaintingBeneath()
+    {
+        WindowRig w;
+        QList<RemoteUser> team;
+        for (int i = 0; i < 4; ++i) {
+            RemoteUser u = member(QStringLiteral("M%1").arg(i), QStringLiteral("Member %1").arg(i));
+            // Different lengths: different cycles, the same whole-pixel steps.
+            u.status =
+                QStringLiteral("Working on item %1 of the plan").arg(i) + QString(i * 3, QLatin1Char('x'));
+            team << u;
+        }
+        w.team(team);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QCoreApplication::processEvents();
+
+        struct Paints final : QObject
+        {
+            VirtualScheduler* clock = nullptr;
+            QHash<QObject*, int> count;
+            QSet<qint64> moments;
+            bool eventFilter(QObject* watched, QEvent* event) override
+            {
+                if (event->type() == QEvent::Paint) {
+                    ++count[watched];
+                    if (qobject_cast<MarqueeText*>(watched))
+                        moments.insert(clock->now().toMSecsSinceEpoch());
+                }
+                return false;
+            }
+        } paints;
+        paints.clock = &w.rig.scheduler;
+        w.window->installEventFilter(&paints);
+        QList<MarqueeText*> texts;
+        for (MiniUserRow* row : w.window->rows()) {
+            row->installEventFilter(&paints);
+            MarqueeText* text = row->findChild<MarqueeText*>();
+            QVERIFY(text && text->isScrolling() && text->isVisible());
+            text->installEventFilter(&paints);
+            texts << text;
+        }
+        for (int i = 0; i < 125; ++i) { // 1 s, in the event loop's turns
+            w.rig.scheduler.advance(milliseconds(8));
+        }
+        // 25 px/s: each text is painted once per whole pixel, all of them at
+        // the same moments, and nothing beneath them is painted again.
+        for (MarqueeText* text : texts)
+            QVERIFY2(paints.count.value(text) >= 24 && paints.count.value(text) <= 26,
+                     qPrintable(QString::number(paints.count.value(text))));
+        QVERIFY2(paints.moments.size() >= 24 && paints.moments.size() <= 26,
+                 qPrintable(QString::number(paints.moments.size())));
+        QCOMPARE(paints.count.value(w.window.get()), 0);
+        for (MiniUserRow* row : w.window->rows())
+            QCOMPARE(paints.count.value(row), 0);
+    }
+
+    void scrollingRestsWhileNobodyCanSeeIt()
+    {
+        WindowRig w;
+        RemoteUser bo = member("B", "Bo");
+        bo.status = QStringLiteral("A long status that scrolls by");
+        w.team({bo});
+        FrameTicker& ticker = w.window->frameTicker();
+        QVERIFY(!ticker.isRunning()); // not shown yet
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(ticker.isRunning());
+        // While the pointer is over the row, the status gives way to "Ring".
+        MiniUserRow* row = w.window->rows()[0];
+        hover(row, true);
+        w.rig.scheduler.advance(milliseconds(200));
+        QVERIFY(!ticker.isRunning());
+        hover(row, false);
+        QVERIFY(ticker.isRunning());
+        w.window->hide();
+        w.rig.scheduler.advance(milliseconds(200));
+        QVERIFY(!ticker.isRunning());
+    }
+
+    void rowSwapFadesOnHover()
+    {
+        WindowRig w;
+        RemoteUser bo = member("B", "Bo");
+        bo.status = QStringLiteral("Lunch");
+        w.team({bo});
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        MiniUserRow* row = w.window->rows()[0];
+        FilledButton* ring = nullptr;
+        for (FilledButton* b : row->findChildren<FilledButton*>())
+            if (b->text() == QLatin1String("Ring"))
+                ring = b;
+        QVERIFY(ring);
+        const QPoint inRing = ring->geometry().center() + QPoint(0, 8);
+        auto ringShade = [&] {
+            const QImage image = test::grabWidget(*row);
+            return image.pixelColor(inRing);
+        };
+        auto nearOrange = [](const QColor& c) { return test::isNear(c, palette::orange(), 12); };
+
+        // 0.1 s, eased in and out: at once the button is there but not yet
+        // seen, halfway it is half seen, then it stands alone.
+        hover(row, true);
+        QVERIFY(ring->isVisible());
+        QVERIFY(!nearOrange(ringShade()));
+        QVERIFY(row->findChild<MarqueeText*>()->isVisible());
+        w.rig.scheduler.advance(milliseconds(48));
+        const QColor half = ringShade();
+        QVERIFY2(!nearOrange(half) && half.alpha() > 60, qPrintable(half.name(QColor::HexArgb)));
+        w.rig.scheduler.advance(milliseconds(64));
+        QVERIFY(nearOrange(ringShade()));
+        QVERIFY(!row->findChild<MarqueeText*>()->isVisible());
+        QVERIFY(!w.window->frameTicker().isRunning());
+
+        // And back: the status returns at once, fading in; the button, fading
+        // out, takes no clicks and is gone after 0.1 s.
+        hover(row, false);
+        QVERIFY(row->findChild<MarqueeText*>()->isVisible());
+        QVERIFY(ring->isVisible() && ring->testAttribute(Qt::WA_TransparentForMouseEvents));
+        w.rig.scheduler.advance(milliseconds(112));
+        QVERIFY(!ring->isVisible());
+        QVERIFY(!ring->graphicsEffect());
+        QVERIFY(!w.window->frameTicker().isRunning());
+    }
+
+    void gapBelowARowIsNobodys_data()
+    {
+        QTest::addColumn<bool>("inMeeting");
+        QTest::newRow("no badge") << false;
+        QTest::newRow("meeting badge") << true;
+    }
+    void gapBelowARowIsNobodys()
+    {
+        QFETCH(bool, inMeeting);
+        WindowRig w;
+        RemoteUser ana = member("A", "Ana");
+        ana.isInMeeting = inMeeting;
+        w.team({ana, member("B", "Bo")});
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        MiniUserRow* own = w.window->rows()[0];
+        auto rowAt = [&](QPoint inOwn) {
+            QWidget* hit = w.window->childAt(own->mapTo(w.window.get(), inOwn));
+            while (hit && !qobject_cast<MiniUserRow*>(hit))
+                hit = hit->parentWidget();
+            return hit;
+        };
+        QCOMPARE(rowAt(QPoint(100, 55)), own);
+        QCOMPARE(rowAt(QPoint(100, 57)), nullptr); // the 4 px between two rows
+        QCOMPARE(rowAt(QPoint(20, 59)), nullptr);
+        // The meeting badge hangs into the gap and is the row's where it is drawn.
+        QCOMPARE(rowAt(QPoint(51, 58)), inMeeting ? own : nullptr);
+
+        auto main = std::make_unique<QWidget>();
+        main->setWindowTitle(QStringLiteral("Pondra"));
+        WindowRegistry::instance().add(main.get());
+        const QPoint gap = own->mapTo(w.window.get(), QPoint(100, 58));
+        QTest::mouseDClick(w.window.get(), Qt::LeftButton, {}, gap);
+        QVERIFY(!main->isVisible());
+    }
+
+    void statusFollowsThePalette()
+    {
+        WindowRig w;
+        RemoteUser bo = member("B", "Bo");
+        bo.status = QStringLiteral("Lunch");
+        w.team({bo});
+        w.window->show(); // a shown window hears of the desktop's colours
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        MiniUserRow* row = w.window->rows()[0];
+        MarqueeText* status = row->findChild<MarqueeText*>();
+        QVERIFY(status);
+        const QRect strip = status->geometry();
+        // How much lighter the status's ink is than the panel at the strip's empty end.
+        auto inkOverPanel = [&] {
+            QCoreApplication::processEvents(); // a change of the desktop's colours reaches the widgets
+            const QImage image = test::grabWidget(*w.window);
+            const QPoint origin = row->mapTo(w.window.get(), strip.topLeft());
+            const QColor panel = image.pixelColor(origin + QPoint(strip.width() - 2, strip.height() / 2));
+            int furthest = 0;
+            for (int y = 0; y < strip.height(); ++y)
+                for (int x = 0; x < strip.width() / 2; ++x) {
+                    const int d = image.pixelColor(origin + QPoint(x, y)).lightness() - panel.lightness();
+                    if (std::abs(d) > std::abs(furthest))
+                        furthest = d;
+                }
+            return furthest;
+        };
+        QVERIFY2(inkOverPanel() < -40, qPrintable(QString::number(inkOverPanel()))); // dark on light
+        {
+            test::ScopedApplicationPalette dark(test::darkPalette());
+            QVERIFY2(inkOverPanel() > 40, qPrintable(QString::number(inkOverPanel()))); // light on dark
+        }
+        QVERIFY(inkOverPanel() < -40);
     }
 
     void statusIsCleaned_data()
@@ -643,7 +968,13 @@ private Q_SLOTS:
         QImage image(w.window->size(), QImage::Format_ARGB32_Premultiplied);
         // On a light desktop, so the shadow and the panel's edge show.
         image.fill(QColor(0xd8, 0xdc, 0xe4));
-        w.window->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        if (compositing) {
+            w.window->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        } else {
+            // Cut to its rounded shape: drawn in place, the desktop in its corners.
+            QPainter painter(&image);
+            painter.drawImage(QPoint(), test::grabWidget(*w.window));
+        }
         QVERIFY(image.save(test::galleryFolder() + QLatin1Char('/') + name + QStringLiteral(".png")));
     }
 };

@@ -56,6 +56,8 @@ private Q_SLOTS:
             QStringList{QStringLiteral("Status: Away (disabled)"), QStringLiteral("I'm Pondra")} + windows +
             QStringList{QStringLiteral("Keep Team Window on Top [ ]")} + tail;
         QCOMPARE(panel.entries(), away);
+        // The icon is named after its installed symbolic icon, which the panel colours itself.
+        QCOMPARE(panel.iconName(), QStringLiteral("org.pondra.Pondra-away-symbolic"));
 
         // "I'm Pondra" from the panel starts a capture; once it ends the menu offers the present commands.
         QVERIFY(panel.click(QStringLiteral("I'm Pondra")));
@@ -68,6 +70,7 @@ private Q_SLOTS:
                                     windows + QStringList{QStringLiteral("Keep Team Window on Top [ ]")} +
                                     tail;
         QTRY_COMPARE(panel.entries(), present);
+        QTRY_COMPARE(panel.iconName(), QStringLiteral("org.pondra.Pondra-present-symbolic"));
 
         // The toggle stores the choice and floats the team window at once.
         QVERIFY(panel.click(QStringLiteral("Keep Team Window on Top")));
@@ -85,6 +88,7 @@ private Q_SLOTS:
         QVERIFY(panel.click(QStringLiteral("Go Away")));
         QTRY_VERIFY(!rig.app->cameraCapture().isPondraMode.get());
         QTRY_VERIFY(panel.entries().contains(QStringLiteral("I'm Pondra")));
+        QTRY_COMPARE(panel.iconName(), QStringLiteral("org.pondra.Pondra-away-symbolic"));
 
         // A left click on the icon pops the same menu.
         QVERIFY(!tray.menu().menu()->isVisible());

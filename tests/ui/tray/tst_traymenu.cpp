@@ -80,17 +80,21 @@ QImage pixels(const QIcon& icon, int side = 22)
     return icon.pixmap(side).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-/// Which drawing an icon shows, told by the pixel in its middle: the heart is
-/// red, the dashed bubble is empty, the fallback bubble is light and opaque.
+/// Which drawing an icon shows, told by two pixels: the fallback bubble is
+/// light and opaque in its middle; the heart is cut out of a solid bubble, so
+/// the bubble is opaque between the heart and its top, where the dashed
+/// bubble is empty.
 QString drawingOf(const QIcon& icon)
 {
-    const QColor middle = pixels(icon).pixelColor(11, 11);
-    if (middle.alpha() < 20)
-        return QStringLiteral("dashed");
-    if (middle.red() > 180 && middle.green() < 90)
-        return QStringLiteral("heart");
+    const QImage image = pixels(icon);
+    const QColor middle = image.pixelColor(11, 11);
+    const QColor aboveHeart = image.pixelColor(11, 6);
     if (middle.alpha() > 240 && middle.lightness() > 220)
         return QStringLiteral("fallback");
+    if (middle.alpha() < 20 && aboveHeart.alpha() > 200)
+        return QStringLiteral("heart");
+    if (middle.alpha() < 20 && aboveHeart.alpha() < 20)
+        return QStringLiteral("dashed");
     return QStringLiteral("unknown");
 }
 
@@ -360,8 +364,52 @@ private Q_SLOTS:
         QCOMPARE(drawingOf(tray.systemTrayIcon().icon()), QStringLiteral("heart"));
     }
 
-    /// The three drawings at every size on a light and a dark panel, and the
-    /// menu in both modes, in the gallery folder.
+    /// The drawings are symbols: named after their installed symbolic icons,
+    /// and their pixels, for hosts that take pixels only (the XEmbed tray),
+    /// hold one colour, the window text of the palette the icon is drawn under.
+    void symbolsAreOneColour_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("present, light desktop") << true << false;
+        QTest::newRow("away, light desktop") << false << false;
+        QTest::newRow("present, dark desktop") << true << true;
+        QTest::newRow("away, dark desktop") << false << true;
+    }
+    void symbolsAreOneColour()
+    {
+        QFETCH(bool, present);
+        QFETCH(bool, dark);
+        IconFolder folder;
+        folder.put(heartFile);
+        folder.put(dashedFile);
+        const QIcon icon = MenuBarIcon::load(present, folder.locator());
+        QCOMPARE(icon.name(), MenuBarIcon::symbolName(present));
+        std::optional<test::ScopedApplicationPalette> palette;
+        if (dark)
+            palette.emplace(test::darkPalette());
+        const QColor ink = QGuiApplication::palette().color(QPalette::WindowText);
+        for (int side : MenuBarIcon::sizes) {
+            const QImage image = pixels(icon, side);
+            int solid = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    if (c.alpha() < 64)
+                        continue;
+                    solid += c.alpha() > 250;
+                    QVERIFY2(test::isNear(c, ink, 3),
+                             qPrintable(
+                                 QStringLiteral("%1 px at %2,%3: %4").arg(side).arg(x).arg(y).arg(c.name())));
+                }
+            }
+            QVERIFY2(solid > 0, qPrintable(QString::number(side)));
+        }
+    }
+
+    /// The three drawings at every size on a light and a dark panel (the
+    /// symbols in the desktop's window text, as the XEmbed tray draws them and
+    /// as a panel colours them), and the menu in both modes, in the gallery folder.
     void gallery()
     {
         IconFolder folder;
@@ -374,6 +422,9 @@ private Q_SLOTS:
                      QImage::Format_ARGB32_Premultiplied);
         QPainter p(&sheet);
         for (int panel = 0; panel < 2; ++panel) {
+            std::optional<test::ScopedApplicationPalette> palette;
+            if (panel == 1)
+                palette.emplace(test::darkPalette());
             const QRect band(0, panel * int(icons.size()) * cell, sheet.width(), int(icons.size()) * cell);
             p.fillRect(band, panel == 0 ? QColor(0xf2, 0xf2, 0xf2) : QColor(0x20, 0x21, 0x24));
             for (int row = 0; row < icons.size(); ++row) {

@@ -1,0 +1,90 @@
+#include "platform/compositing/CoveredWindows.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QGuiApplication>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+namespace pondra {
+
+class CoveredWindows::Filter final : public QAbstractNativeEventFilter
+{
+public:
+    explicit Filter(CoveredWindows& owner) : m_owner(owner) {}
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) == XCB_VISIBILITY_NOTIFY) {
+            const auto* visibility = reinterpret_cast<const xcb_visibility_notify_event_t*>(event);
+            m_owner.onVisibility(visibility->window, visibility->state == XCB_VISIBILITY_FULLY_OBSCURED);
+        }
+        return false;
+    }
+
+private:
+    CoveredWindows& m_owner;
+};
+
+CoveredWindows& CoveredWindows::instance()
+{
+    static CoveredWindows* windows = new CoveredWindows; // lives as long as the application's event loop
+    return *windows;
+}
+
+CoveredWindows::CoveredWindows() = default;
+
+CoveredWindows::~CoveredWindows()
+{
+    if (m_filter && qApp)
+        qApp->removeNativeEventFilter(m_filter.get());
+}
+
+void CoveredWindows::watch(QWindow* window)
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!window || !x11 || !x11->connection())
+        return;
+    const auto id = quint32(window->winId());
+    if (m_watched.contains(id))
+        return;
+    if (!m_filter) {
+        m_filter = std::make_unique<Filter>(*this);
+        qGuiApp->installNativeEventFilter(m_filter.get());
+    }
+    m_watched.insert(id, Watched{window, false});
+    connect(window, &QObject::destroyed, this, [this, id] { m_watched.remove(id); });
+    // Qt's own event mask stays as it is, with the visibility reports added.
+    xcb_connection_t* connection = x11->connection();
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, id), nullptr);
+    if (!attributes)
+        return;
+    const quint32 mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
+    std::free(attributes);
+    xcb_change_window_attributes(connection, id, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection);
+}
+
+bool CoveredWindows::isCovered(const QWindow* window) const
+{
+    if (!window || !window->handle())
+        return false;
+    const auto it = m_watched.constFind(quint32(window->winId()));
+    return it != m_watched.cend() && it->covered;
+}
+
+void CoveredWindows::onVisibility(quint32 nativeWindow, bool covered)
+{
+    auto it = m_watched.find(nativeWindow);
+    if (it == m_watched.end() || it->covered == covered)
+        return;
+    it->covered = covered;
+    if (QWindow* window = it->window)
+        Q_EMIT coveredChanged(window, covered);
+}
+
+} // namespace pondra
