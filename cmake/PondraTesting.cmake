@@ -12,6 +12,8 @@ function(pondra_add_test name)
         set(T_TIMEOUT 120)
     endif()
     add_executable(${name} ${T_SOURCES})
+    # Tests run from the build tree, and read its resources as the program does.
+    pondra_mark_build_tree(${name})
     target_link_libraries(${name} PRIVATE pondra_test_support Qt6::Test pondra_build_flags ${T_LIBS})
     add_test(NAME ${name} COMMAND ${name})
     set(env "QT_QPA_PLATFORM=offscreen" "PONDRA_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "PONDRA_BINARY_DIR=${PROJECT_BINARY_DIR}" ${T_ENV})

@@ -2,6 +2,7 @@
 // the order a user sees it, and takes it down again in reverse at quit.
 #include "app/AppState.h"
 #include "platform/core/Log.h"
+#include "platform/core/Resources.h"
 #include "platform/core/SettingsStore.h"
 #include "program/AppDelegate.h"
 #include "program/PlatformChoice.h"
@@ -12,6 +13,7 @@
 #include "ui/tray/CheckForUpdates.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
 
@@ -21,10 +23,9 @@ using namespace pondra;
 
 namespace {
 
-/// Another copy runs: bring it forward, say so, and end once the user has read it.
-int runAsSecondCopy(QApplication& app, SingleInstanceGuard& guard)
+/// Another copy runs (and was asked to come forward): say so, and end once the user has read it.
+int runAsSecondCopy(QApplication& app)
 {
-    guard.askRunningCopyToComeForward(RealScheduler::instance());
     logError(lcApp, "Another instance of Pondra is already running. Quitting.");
     const QString message =
         QCoreApplication::translate("pondra::SingleInstanceGuard", "Pondra is already running");
@@ -49,14 +50,21 @@ int main(int argc, char** argv)
     std::optional<PlatformChoice> platform(std::in_place);
     QApplication app(argc, argv);
     platform.reset();
+    // Title bars and task bars show the icon the desktop entry names.
+    QApplication::setWindowIcon(QIcon(applicationIconPath()));
     const Translations translations(QLocale::system().uiLanguages());
     // The program lives in the tray and the team window: closing the main window does not end it.
     app.setQuitOnLastWindowClosed(false);
     QuitSignals quitSignals;
 
     SingleInstanceGuard guard(SettingsStore::defaultFilePath());
-    if (!guard.claim())
-        return runAsSecondCopy(app, guard);
+    if (!guard.claim()) {
+        const std::optional<SingleInstanceGuard::Turn> turn = guard.waitForTurnHere();
+        if (!turn)
+            return 0;
+        if (*turn != SingleInstanceGuard::Turn::ours)
+            return runAsSecondCopy(app);
+    }
 
     std::unique_ptr<CheckForUpdatesViewModel> updater = makeUpdater();
     auto state = std::make_unique<AppState>();

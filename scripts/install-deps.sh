@@ -19,7 +19,7 @@ packages=(
     qt6-wayland
     # test services and fixtures
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils dbus python3-dbusmock python3-dbus python3-gi
-    mpv mpv-mpris sox xcompmgr openbox openssl
+    mpv mpv-mpris sox xcompmgr openbox tint2 openssl
 )
 
 missing=()

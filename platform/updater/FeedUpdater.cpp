@@ -1,9 +1,7 @@
 #include "platform/updater/FeedUpdater.h"
 
 #include "platform/core/Log.h"
-#include "platform/urlopener/UrlOpener.h"
 
-#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -42,7 +40,7 @@ FeedUpdater::FeedUpdater(QUrl feedUrl, std::shared_ptr<HttpClient> http, Schedul
 {
     if (m_feedUrl.isEmpty())
         return;
-    if (!isAllowedFeedUrl(m_feedUrl)) {
+    if (!isSecureUpdateLink(m_feedUrl)) {
         // A build fault, not the user's: say it once and keep the command off.
         logError(lcApp, "Ignoring update feed %s: only https feeds are checked", m_feedUrl);
         return;
@@ -50,17 +48,8 @@ FeedUpdater::FeedUpdater(QUrl feedUrl, std::shared_ptr<HttpClient> http, Schedul
     m_canCheck.set(true);
 }
 
-bool FeedUpdater::isAllowedFeedUrl(const QUrl& url)
-{
-    if (!isWebLink(url))
-        return false;
-    if (url.scheme() == QLatin1String("https"))
-        return true;
-    const QString host = url.host();
-    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
-}
-
-UpdateCheckResult FeedUpdater::readFeed(const QByteArray& body, const QVersionNumber& runningVersion)
+UpdateCheckResult FeedUpdater::readFeed(const QByteArray& body, const QUrl& feedUrl,
+                                        const QVersionNumber& runningVersion)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
@@ -73,7 +62,9 @@ UpdateCheckResult FeedUpdater::readFeed(const QByteArray& body, const QVersionNu
         return failure(unreadableFeed());
     const std::optional<QVersionNumber> offered = strictVersion(versionValue.toString());
     const QUrl page(urlValue.toString(), QUrl::StrictMode);
-    if (!offered || !isWebLink(page))
+    const bool asSecureAsTheFeed =
+        page.scheme() == QLatin1String("https") || feedUrl.scheme() == QLatin1String("http");
+    if (!offered || !isSecureUpdateLink(page) || !asSecureAsTheFeed)
         return failure(unreadableFeed());
     if (QVersionNumber::compare(*offered, runningVersion) <= 0)
         return {UpdateCheckResult::Kind::upToDate, {}, {}, {}};
@@ -100,7 +91,7 @@ void FeedUpdater::checkForUpdates(QObject* context, Callback done)
             finish(failure(tr("The server answered with status %1").arg(*reply.status)));
             return;
         }
-        finish(readFeed(reply.body, m_runningVersion));
+        finish(readFeed(reply.body, m_feedUrl, m_runningVersion));
     });
 }
 

@@ -17,7 +17,10 @@ namespace pondra {
  * `{"version": "X.Y.Z", "url": "https://…"}`: each check fetches it once
  * (https only, plain http only on the loopback interface, without the API
  * token, within 10 s) and compares the version offered with the running one.
- * An empty feed address makes an updater that can never check.
+ * A download link less secure than the feed (http from an https feed) makes
+ * the feed unreadable: the user is never sent to a page an attacker on the
+ * way could swap. An empty feed address makes an updater that can never
+ * check.
  */
 class FeedUpdater final : public QObject, public Updater
 {
@@ -31,11 +34,9 @@ public:
     const ReadOnly<bool>& canCheckForUpdates() const override { return m_canCheck; }
     void checkForUpdates(QObject* context, Callback done) override;
 
-    /// Whether the feed may be fetched from `url`: https with a host, or http
-    /// on a loopback address (local test feeds).
-    static bool isAllowedFeedUrl(const QUrl& url);
-    /// The answer a fetched feed gives for `runningVersion`.
-    static UpdateCheckResult readFeed(const QByteArray& body, const QVersionNumber& runningVersion);
+    /// The answer that the feed fetched from `feedUrl` gives for `runningVersion`.
+    static UpdateCheckResult readFeed(const QByteArray& body, const QUrl& feedUrl,
+                                      const QVersionNumber& runningVersion);
 
 private:
     void finish(const UpdateCheckResult& result);

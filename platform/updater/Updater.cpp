@@ -5,7 +5,20 @@
 
 #include "UpdateFeed.h"
 
+#include <QHostAddress>
+
 namespace pondra {
+
+bool isSecureUpdateLink(const QUrl& url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    const QString host = url.host();
+    return url.scheme() == QLatin1String("http") &&
+           (host == QLatin1String("localhost") || QHostAddress(host).isLoopback());
+}
 
 std::unique_ptr<Updater> makeDefaultUpdater()
 {

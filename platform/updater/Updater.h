@@ -24,8 +24,9 @@ struct UpdateCheckResult
     Kind kind = Kind::failed;
     /// The version offered (`updateAvailable`).
     QString version;
-    /// Where the offered version can be downloaded (`updateAvailable`): an
-    /// http or https link with a host.
+    /// Where the offered version can be downloaded (`updateAvailable`): a
+    /// link that isSecureUpdateLink() accepts, and no less secure than the
+    /// feed that named it.
     QUrl downloadPage;
     /// Why the check failed (`failed`), for the user.
     QString error;
@@ -54,6 +55,10 @@ public:
     /// is ignored and `done` never runs.
     virtual void checkForUpdates(QObject* context, Callback done) = 0;
 };
+
+/// Whether the updater may fetch from, or send the user to, `url`: https
+/// with a host, or plain http on a loopback address (local test feeds).
+bool isSecureUpdateLink(const QUrl& url);
 
 /// The updater of this build: the feed checker on the feed address the build
 /// was configured with (PONDRA_UPDATE_FEED_URL); without one it can never check.

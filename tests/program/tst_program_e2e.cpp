@@ -3,6 +3,7 @@
 // camera, talking to the local team server, and watched only from outside.
 #include "ProgramHarness.h"
 #include "TestEnvironment.h"
+#include "platform/core/Resources.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -117,6 +118,58 @@ int pillPixels(const QImage& mainWindow, const QColor& colour)
 
 const QString noTrayLine = QStringLiteral("No system tray available; running without the tray icon");
 
+/// The largest of the icons a window hands the window manager and task bars
+/// (_NET_WM_ICON: width, height, then that many ARGB pixels, per icon); null
+/// when it has none.
+QImage windowIcon(const Desktop& desktop, const QString& windowId)
+{
+    const QString xprop =
+        desktop
+            .run(QStringLiteral("xprop"),
+                 {QStringLiteral("-id"), windowId, QStringLiteral("-notype"), QStringLiteral("-f"),
+                  QStringLiteral("_NET_WM_ICON"), QStringLiteral("32c"), QStringLiteral("_NET_WM_ICON")})
+            .value_or(QString());
+    const qsizetype equals = xprop.indexOf(QLatin1Char('='));
+    if (equals < 0)
+        return {};
+    QList<quint32> values;
+    for (const QString& value : xprop.mid(equals + 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        values << value.trimmed().toUInt();
+    QImage largest;
+    for (qsizetype at = 0; at + 2 <= values.size();) {
+        const int width = int(values[at]);
+        const int height = int(values[at + 1]);
+        at += 2;
+        if (width <= 0 || height <= 0 || at + qsizetype(width) * height > values.size())
+            return {};
+        QImage icon(width, height, QImage::Format_ARGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                icon.setPixel(x, y, values[at + y * width + x]);
+        at += qsizetype(width) * height;
+        if (icon.width() > largest.width())
+            largest = icon;
+    }
+    return largest;
+}
+
+/// Whether `icon` shows the program's icon: a teal tile with rounded
+/// corners, a white speech bubble and a pink heart in it.
+bool isProgramIcon(const QImage& icon)
+{
+    if (icon.width() < 32)
+        return false;
+    const auto at = [&icon](qreal x, qreal y) {
+        return icon.pixelColor(int(x * icon.width()), int(y * icon.height()));
+    };
+    const QColor heart = at(0.5, 0.47);
+    const QColor bubble = at(0.5, 0.23);
+    const QColor tile = at(0.86, 0.86);
+    return at(0, 0).alpha() == 0 && isNear(heart, QColor(0xef, 0x5b, 0x7b), 24) &&
+           isNear(bubble, Qt::white, 24) && tile.alpha() == 255 && tile.green() > tile.red() + 60 &&
+           tile.blue() > tile.red() + 60;
+}
+
 } // namespace
 
 class TestProgramEndToEnd final : public QObject
@@ -132,6 +185,7 @@ private Q_SLOTS:
     void teamWindowPlacedRestoredAndOnTop();
     void secondCopyBringsTheFirstForward();
     void copiesStartedTogether();
+    void startDuringTheFirstCopysQuit();
     void installedTreeFindsEverything();
 
 private:
@@ -163,8 +217,13 @@ void TestProgramEndToEnd::runsWithANameAndQuitsCleanly()
     PondraProcess pondra(m_desktop, session);
     QVERIFY(pondra.start());
 
-    QVERIFY(pondra.waitForMainWindow());
-    QVERIFY(pondra.waitForWindowWithRole(teamWindowRole));
+    const auto mainWindow = pondra.waitForMainWindow();
+    QVERIFY(mainWindow);
+    const auto team = pondra.waitForWindowWithRole(teamWindowRole);
+    QVERIFY(team);
+    // Its windows carry its icon, from the build tree.
+    QVERIFY(isProgramIcon(windowIcon(m_desktop, mainWindow->id)));
+    QVERIFY(isProgramIcon(windowIcon(m_desktop, team->id)));
     const auto record = m_server.waitForEvent(
         QStringLiteral("http"), [](const QJsonObject& e) { return isUpdateFrom(e, QStringLiteral("Ana")); },
         20'000);
@@ -520,10 +579,48 @@ void TestProgramEndToEnd::copiesStartedTogether()
     }
 }
 
+void TestProgramEndToEnd::startDuringTheFirstCopysQuit()
+{
+    UserSession session;
+    QVERIFY(session.start());
+    session.joinTeam(m_server, QStringLiteral("Ed"), QStringLiteral("Teal"));
+    // The first copy, as far as the lock goes (tests/program/InstanceHolder.cpp),
+    // has quit and is still tearing down: it holds the lock for a while yet.
+    ManagedProcess first;
+    QVERIFY(first.start(QStringLiteral(PONDRA_INSTANCE_HOLDER_PATH), {session.settingsFile()}));
+    QCOMPARE(first.readLine(), QStringLiteral("claimed"));
+    first.process()->write("quit\n");
+    QCOMPARE(first.readLine(), QStringLiteral("quitting"));
+
+    // The new copy neither says that another one runs nor starts beside it:
+    // it waits for the lock, and runs once the first copy is gone.
+    PondraProcess second(m_desktop, session);
+    QVERIFY(second.start());
+    QVERIFY(!second.waitForWindow([](const WindowInfo&) { return true; }, 1'500));
+    QVERIFY(second.isRunning());
+    first.process()->write("exit\n");
+    QVERIFY(first.process()->waitForFinished(10'000));
+    QVERIFY(second.waitForMainWindow());
+    QVERIFY(!second.waitForWindowNamed(alertTitle, 500));
+    QVERIFY(!second.errorOutput().contains(QLatin1String("Another instance of Pondra is already running")));
+    QVERIFY(!first.process()->readAllStandardOutput().contains("asked"));
+    QCOMPARE(second.terminate(), std::optional<int>(0));
+}
+
 void TestProgramEndToEnd::installedTreeFindsEverything()
 {
-    // Outside the build tree, so that nothing can be found there instead.
-    QTemporaryDir prefix;
+    // Outside the build tree, so that nothing can be found there instead: in
+    // a home's ~/.local, with a folder "resources" above the program at every
+    // level, each with a helper script of its own.
+    QTemporaryDir base;
+    const QDir prefix(base.filePath(QStringLiteral("home/.local")));
+    for (const QString& above : {prefix.filePath(QStringLiteral("bin")), prefix.path(),
+                                 base.filePath(QStringLiteral("home")), base.path()}) {
+        QVERIFY(QDir().mkpath(above + QStringLiteral("/resources")));
+        QFile decoy(above + QStringLiteral("/resources/get-now-playing.pl"));
+        QVERIFY(decoy.open(QIODevice::WriteOnly));
+        decoy.write("print \"{}\\n\";\n");
+    }
     QProcess install;
     install.start(qEnvironmentVariable("PONDRA_CMAKE"),
                   {QStringLiteral("--install"), qEnvironmentVariable("PONDRA_BINARY_DIR"),
@@ -544,8 +641,9 @@ void TestProgramEndToEnd::installedTreeFindsEverything()
     QCOMPARE(desktopEntry.value(QStringLiteral("Icon")).toString(), QStringLiteral("org.pondra.Pondra"));
     QCOMPARE(desktopEntry.value(QStringLiteral("StartupWMClass")).toString(), QStringLiteral("Pondra"));
 
-    // The installed program runs, finds its helper under lib/, and its windows carry the class the entry
-    // names.
+    QVERIFY(!QFileInfo::exists(prefix.filePath(QStringLiteral("bin/") + buildTreeMarkerName())));
+    // The installed program runs, finds its helper under lib/ and nowhere else, and its windows carry the
+    // class and the icon the entry names.
     UserSession session;
     QVERIFY(session.start());
     session.setSetting(QStringLiteral("serverBaseURL"), m_server.baseUrl());
@@ -559,6 +657,7 @@ void TestProgramEndToEnd::installedTreeFindsEverything()
             .run(QStringLiteral("xprop"), {QStringLiteral("-id"), mainWindow->id, QStringLiteral("WM_CLASS")})
             .value_or(QString())
             .contains(QLatin1String("\"pondra\", \"Pondra\"")));
+    QVERIFY(isProgramIcon(windowIcon(m_desktop, mainWindow->id)));
     QTRY_VERIFY(
         pondra.errorOutput().contains(QLatin1String("MediaRemote helper found at: ") +
                                       prefix.filePath(QStringLiteral("lib/pondra/get-now-playing.pl"))));

@@ -4,27 +4,31 @@
 
 #include "RecordingRingWindows.h"
 
+#include <QWidget>
 #include <QtTest>
 
 using namespace pondra;
 
 namespace {
 
-/// Shaped like a window and like the cursor overlay, for the adapters.
-struct FakeWindow
+/// Shaped like the cursor overlay: what it shows, while it shows it.
+struct Overlay
 {
-    QStringList* calls;
-    void show() { *calls << QStringLiteral("show"); }
-    void hide() { *calls << QStringLiteral("hide"); }
-    void raise() { *calls << QStringLiteral("raise"); }
-    void show(const QString& name, const std::optional<QImage>&) { *calls << QStringLiteral("show ") + name; }
+    std::optional<std::pair<QString, std::optional<QImage>>> shown;
+    void show(const QString& name, const std::optional<QImage>& photo) { shown.emplace(name, photo); }
+    void hide() { shown.reset(); }
 };
 
-IncomingRing ring(const QString& from, bool withPhoto = false)
+QImage redPhoto()
 {
     QImage photo(8, 8, QImage::Format_RGB32);
     photo.fill(Qt::red);
-    return {QStringLiteral("ID-") + from, from, withPhoto ? std::optional<QImage>(photo) : std::nullopt};
+    return photo;
+}
+
+IncomingRing ring(const QString& from, bool withPhoto = false)
+{
+    return {QStringLiteral("ID-") + from, from, withPhoto ? std::optional<QImage>(redPhoto()) : std::nullopt};
 }
 
 } // namespace
@@ -37,7 +41,7 @@ private Q_SLOTS:
     void handlesEveryValueOnTheNextTurn();
     void skipsAbsentWindows_data();
     void skipsAbsentWindows();
-    void adaptersForwardToTheWindows();
+    void ringShowsAndHidesTheProgramsKindOfWindows();
 };
 
 void TestRingObserver::handlesEveryValueOnTheNextTurn()
@@ -100,18 +104,39 @@ void TestRingObserver::skipsAbsentWindows()
     QCOMPARE(calls, expected);
 }
 
-void TestRingObserver::adaptersForwardToTheWindows()
+void TestRingObserver::ringShowsAndHidesTheProgramsKindOfWindows()
 {
-    QStringList calls;
-    WindowGlow<FakeWindow> glow(std::make_unique<FakeWindow>(FakeWindow{&calls}));
-    OverlayBubble<FakeWindow> bubble(std::make_unique<FakeWindow>(FakeWindow{&calls}));
-    glow.showGlow();
-    bubble.show(QStringLiteral("Di"), std::nullopt);
-    glow.raiseGlow();
-    glow.hideGlow();
-    bubble.hide();
-    QCOMPARE(calls, QStringList({"show", "show Di", "raise", "hide", "hide"}));
+    // Through the adapters the program builds its glow and bubble with: a
+    // widget for the strip, an overlay that is told whom to show.
+    VirtualScheduler scheduler;
+    Published<std::optional<IncomingRing>> incoming;
+    WindowGlow<QWidget> glow(std::make_unique<QWidget>());
+    OverlayBubble<Overlay> bubble(std::make_unique<Overlay>());
+    IncomingRingObserver observer(incoming, scheduler, &glow, &bubble);
+    const QWidget& strip = glow.window();
+    const Overlay& overlay = bubble.overlay();
+    scheduler.runPending();
+    QVERIFY(!strip.isVisible());
+    QVERIFY(!overlay.shown);
+
+    incoming.set(ring(QStringLiteral("Di"), true));
+    scheduler.runPending();
+    QVERIFY(strip.isVisible());
+    QVERIFY(overlay.shown);
+    QCOMPARE(overlay.shown->first, QStringLiteral("Di"));
+    QCOMPARE(overlay.shown->second, std::optional<QImage>(redPhoto()));
+
+    incoming.set(ring(QStringLiteral("Ed")));
+    scheduler.runPending();
+    QVERIFY(strip.isVisible());
+    QCOMPARE(overlay.shown->first, QStringLiteral("Ed"));
+    QCOMPARE(overlay.shown->second, std::optional<QImage>());
+
+    incoming.set(std::nullopt);
+    scheduler.runPending();
+    QVERIFY(!strip.isVisible());
+    QVERIFY(!overlay.shown);
 }
 
-QTEST_GUILESS_MAIN(TestRingObserver)
+QTEST_MAIN(TestRingObserver)
 #include "tst_ring_observer.moc"

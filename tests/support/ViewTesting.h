@@ -9,14 +9,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QFont>
+#include <QHash>
 #include <QImage>
 #include <QLocale>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
+#include <QWheelEvent>
 #include <QWidget>
+#include <QtTest/qtestspontaneevent.h>
 
+#include <functional>
 #include <memory>
 
 #include "ui/kit/WindowFinder.h"
@@ -95,6 +99,118 @@ inline QImage grabWidget(QWidget& widget)
     const QPoint origin = widget.mask().isEmpty() ? QPoint() : widget.mask().boundingRect().topLeft();
     widget.render(&image, origin, QRegion(), QWidget::DrawChildren | QWidget::DrawWindowBackground);
     return image;
+}
+
+/// `colour` (with its alpha) laid over the opaque `background`.
+inline QColor composed(const QColor& colour, const QColor& background)
+{
+    const qreal a = colour.alphaF();
+    const auto mix = [a](int top, int bottom) { return qRound(top * a + bottom * (1 - a)); };
+    return QColor(mix(colour.red(), background.red()), mix(colour.green(), background.green()),
+                  mix(colour.blue(), background.blue()));
+}
+
+/// What a piece of text looks like on screen: the colour around it and the
+/// colour of the cores of its strokes.
+struct InkOnGround
+{
+    QColor ground;
+    QColor ink;
+};
+
+/// The text drawn in `area` of `image`: the ground is the area's most common
+/// colour, the ink the pixel that stands out most from it.
+inline InkOnGround inkIn(const QImage& image, const QRect& area)
+{
+    QHash<QRgb, int> counts;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            ++counts[image.pixelColor(x, y).rgb()];
+    QRgb ground = 0;
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            ground = it.key();
+            most = it.value();
+        }
+    }
+    QRgb ink = ground;
+    int farthest = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const int distance = qAbs(qRed(it.key()) - qRed(ground)) + qAbs(qGreen(it.key()) - qGreen(ground)) +
+                             qAbs(qBlue(it.key()) - qBlue(ground));
+        if (distance > farthest) {
+            ink = it.key();
+            farthest = distance;
+        }
+    }
+    return {QColor(ground), QColor(ink)};
+}
+
+/// True when the text drawn in `area` of `image` is `colour` (with its alpha,
+/// over the ground around it); `seen` tells what it is instead.
+inline bool hasTextColour(const QImage& image, const QRect& area, const QColor& colour, QString* seen)
+{
+    const InkOnGround text = inkIn(image, area);
+    *seen = text.ink.name() + QStringLiteral(" on ") + text.ground.name() + QStringLiteral(", not ") +
+            composed(colour, text.ground).name();
+    return isNear(text.ink, composed(colour, text.ground), 16);
+}
+
+/// Runs `check` with the palette as it is, then with the dark palette that a
+/// desktop switched to dark hands the program (once `window` has it), then
+/// with the first palette back: colours that were given once and never again
+/// show in the second or the third round.
+inline void acrossADarkSwitch(QWidget& window, const std::function<void()>& check)
+{
+    const QColor first = window.palette().color(QPalette::WindowText);
+    check();
+    if (QTest::currentTestFailed())
+        return;
+    {
+        const ScopedApplicationPalette dark(darkPalette());
+        // The application hands its new palette to the windows on the next turn of the event loop.
+        QTRY_COMPARE(window.palette().color(QPalette::WindowText), darkPalette().color(QPalette::WindowText));
+        check();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QTRY_COMPARE(window.palette().color(QPalette::WindowText), first);
+    check();
+}
+
+/// The area a child widget covers in a grab of `window`.
+inline QRect areaIn(const QWidget& window, const QWidget& child)
+{
+    return QRect(child.mapTo(&window, QPoint()), child.size());
+}
+
+/// Turns the mouse wheel over the middle of `widget` by `notches` (positive:
+/// away from the user), as the window system delivers it: a widget that has
+/// no use for the turn passes it on to its parents. True when it reached the
+/// widget's parent.
+inline bool turnWheel(QWidget& widget, int notches)
+{
+    struct Watch final : QObject
+    {
+        bool seen = false;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            seen = seen || event->type() == QEvent::Wheel;
+            return false;
+        }
+    } watch;
+    if (widget.parentWidget())
+        widget.parentWidget()->installEventFilter(&watch);
+    const QPointF middle = QRectF(widget.rect()).center();
+    QWheelEvent wheel(middle, widget.mapToGlobal(middle), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    // Only a turn from the window system goes on to the parents; sendEvent()
+    // would mark it as the program's own.
+    QSpontaneKeyEvent::setSpontaneous(&wheel);
+    qApp->notify(&widget, &wheel);
+    return watch.seen;
 }
 
 /// Counts the paint events a widget receives while it is installed on it.

@@ -1,22 +1,39 @@
 #include "ui/kit/ChoiceBox.h"
 
-#include <QComboBox>
 #include <QSignalBlocker>
+#include <QWheelEvent>
 
 namespace pondra {
 
-void fillChoices(QComboBox& box, const QList<Choice>& choices, const QVariant& selected)
+ChoiceBox::ChoiceBox(QWidget* parent) : QComboBox(parent)
 {
-    const QSignalBlocker blocker(&box);
-    bool same = box.count() == choices.size();
-    for (int i = 0; same && i < box.count(); ++i)
-        same = box.itemText(i) == choices[i].text && box.itemData(i) == choices[i].value;
+    // A combo box takes the focus on a wheel turn by default.
+    setFocusPolicy(Qt::StrongFocus);
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        const QVariant value = itemData(index);
+        if (value.isValid())
+            Q_EMIT chosen(value);
+    });
+}
+
+void ChoiceBox::setChoices(const QList<Choice>& choices, const QVariant& selected)
+{
+    const QSignalBlocker blocker(this);
+    bool same = count() == choices.size();
+    for (int i = 0; same && i < count(); ++i)
+        same = itemText(i) == choices[i].text && itemData(i) == choices[i].value;
     if (!same) {
-        box.clear();
+        clear();
         for (const Choice& choice : choices)
-            box.addItem(choice.text, choice.value);
+            addItem(choice.text, choice.value);
     }
-    box.setCurrentIndex(box.findData(selected));
+    setCurrentIndex(findData(selected));
+}
+
+void ChoiceBox::wheelEvent(QWheelEvent* event)
+{
+    // Ignored, the event goes on to the parents.
+    event->ignore();
 }
 
 } // namespace pondra

@@ -9,8 +9,8 @@ class QWidget;
 
 namespace pondra::palette {
 
-// The named colours every view draws with, close to the system colours the
-// program was first drawn in, so that the same state reads the same everywhere.
+// The named colours every view draws with, one per meaning (an idle level, a
+// mark, a prominent button), so that the same state reads the same everywhere.
 QColor green();
 QColor yellow();
 QColor gray();

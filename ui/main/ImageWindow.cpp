@@ -10,7 +10,6 @@
 #include "ui/kit/WindowFinder.h"
 #include "ui/main/MainPhotoView.h"
 
-#include <QComboBox>
 #include <QEasingCurve>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -124,7 +123,6 @@ void ImageWindow::buildContent()
     m_pill->setFont(text::caption());
     m_pill->setPadding(QMargins(12, 4, 12, 4));
     m_pill->setRadius(4);
-    palette::setTextColour(*m_pill, palette::secondary(palette()));
     column->addWidget(m_pill, 0, Qt::AlignHCenter);
 
     m_header = new QWidget(content);
@@ -139,11 +137,11 @@ void ImageWindow::buildContent()
     connect(m_name, &RoundedLabel::clicked, this, [] { WindowRegistry::instance().openSettings(); });
     m_dot = new QLabel(tr("\u00b7"), m_header);
     m_dot->setTextFormat(Qt::PlainText);
-    palette::setTextColour(*m_dot, palette::secondary(palette()));
-    m_teamPicker = new QComboBox(m_header);
+    m_teamPicker = new ChoiceBox(m_header);
     m_teamPicker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_teamPicker->setAccessibleName(tr("Team"));
-    connect(m_teamPicker, &QComboBox::activated, this, &ImageWindow::onTeamChosen);
+    connect(m_teamPicker, &ChoiceBox::chosen, this,
+            [this](const QVariant& team) { m_app.setTeamName(team.toString()); });
     header->addWidget(m_name);
     header->addWidget(m_dot);
     header->addWidget(m_teamPicker);
@@ -167,7 +165,6 @@ void ImageWindow::buildContent()
     m_nowPlaying->setPadding(QMargins(12, 4, 12, 4));
     m_nowPlaying->setRadius(6);
     m_nowPlaying->setFill(palette::withOpacity(palette::purple(), 0.1));
-    palette::setTextColour(*m_nowPlaying, palette::secondary(palette()));
     m_nowPlaying->setGlyph(Glyph::musicNote, text::caption().pixelSize(), palette::purple());
     m_nowPlaying->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_nowPlayingBox = inset(m_nowPlaying, content);
@@ -196,8 +193,6 @@ void ImageWindow::refresh(bool everything)
 
     if (everything || m.header != previous.header) {
         m_name->setPeerText(m.header.nameText);
-        palette::setTextColour(*m_name, m.header.isPlaceholder ? palette::secondary(palette())
-                                                               : palette::primary(palette()));
         m_dot->setVisible(m.header.showsTeamPicker);
         m_teamPicker->setVisible(m.header.showsTeamPicker);
     }
@@ -220,16 +215,17 @@ void ImageWindow::refresh(bool everything)
     }
 
     m_statusLine->setPeerText(m.statusText);
-    palette::setTextColour(*m_statusLine, m.statusIsPlaceholder ? palette::secondary(palette())
-                                                                : palette::primary(palette()));
+    applyTextColours();
 
     m_nowPlayingBox->setVisible(m.nowPlaying.has_value());
     m_nowPlaying->setPeerText(m.nowPlaying.value_or(QString()));
 
-    if (everything || !sameButtons(m.buttons, previous.buttons))
+    if (everything || !sameButtons(m.buttons, previous.buttons)) {
         rebuildButtons();
-    for (qsizetype i = 0; i < m_buttons.size() && i < m.buttons.size(); ++i)
-        m_buttons[i]->setEnabled(m.buttons[i].enabled);
+    } else {
+        for (qsizetype i = 0; i < m_buttons.size() && i < m.buttons.size(); ++i)
+            m_buttons[i]->setEnabled(m.buttons[i].enabled);
+    }
 
     updateOnScreen();
 }
@@ -239,21 +235,41 @@ void ImageWindow::refillTeams()
     QList<Choice> choices;
     for (const QString& team : m_model.teams)
         choices.append({plainText::oneLine(team), team});
-    fillChoices(*m_teamPicker, choices, m_model.teamName);
+    m_teamPicker->setChoices(choices, m_model.teamName);
 }
 
-void ImageWindow::onTeamChosen(int index)
+void ImageWindow::applyTextColours()
 {
-    const QVariant team = m_teamPicker->itemData(index);
-    if (team.isValid())
-        m_app.setTeamName(team.toString());
+    const QColor primary = palette::primary(palette());
+    const QColor secondary = palette::secondary(palette());
+    palette::setTextColour(*m_pill, secondary);
+    palette::setTextColour(*m_name, m_model.header.isPlaceholder ? secondary : primary);
+    palette::setTextColour(*m_dot, secondary);
+    palette::setTextColour(*m_statusLine, m_model.statusIsPlaceholder ? secondary : primary);
+    palette::setTextColour(*m_nowPlaying, secondary);
+}
+
+void ImageWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // The desktop's colours may change while the program runs (a switch to a dark theme).
+    if (event->type() == QEvent::PaletteChange)
+        applyTextColours();
 }
 
 void ImageWindow::rebuildButtons()
 {
-    qDeleteAll(m_buttons);
-    m_buttons.clear();
+    // The row changes mostly from inside a click on one of its own buttons
+    // ("Away", a capture turning present): each old button goes once its
+    // signal has returned, and the focus moves to the new row's button in
+    // the same place, so a keyboard user keeps it.
+    const QList<QPushButton*> old = std::exchange(m_buttons, {});
+    const qsizetype focused = old.indexOf(qobject_cast<QPushButton*>(focusWidget()));
     auto* row = static_cast<QHBoxLayout*>(m_buttonRow->layout());
+    // Out of the layout first: showing a new button lays the row out at
+    // once, and the old ones must not widen the window for it.
+    for (QPushButton* button : old)
+        row->removeWidget(button);
     for (const PresenceButtonModel& model : m_model.buttons) {
         QPushButton* button = nullptr;
         if (model.prominent) {
@@ -272,10 +288,22 @@ void ImageWindow::rebuildButtons()
         button->setAutoDefault(false);
         button->setDefault(false);
         button->setFont(text::headline());
+        button->setEnabled(model.enabled);
         const PresenceAction action = model.action;
         connect(button, &QPushButton::clicked, this, [this, action] { onPresenceAction(action); });
         row->addWidget(button);
+        // In a shown row, shown now rather than on the next turn of the event
+        // loop, so that it can take the focus.
+        if (m_buttonRow->isVisible())
+            button->show();
         m_buttons.append(button);
+    }
+    if (focused >= 0 && !m_buttons.isEmpty())
+        m_buttons[std::min(focused, m_buttons.size() - 1)]->setFocus(Qt::OtherFocusReason);
+    // Hidden only once the focus has moved, so it never passes through another widget.
+    for (QPushButton* button : old) {
+        button->hide();
+        button->deleteLater();
     }
 }
 

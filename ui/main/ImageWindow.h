@@ -2,13 +2,13 @@
 
 #include "platform/core/Published.h"
 #include "platform/core/Scheduler.h"
+#include "ui/kit/ChoiceBox.h"
 #include "ui/main/MainWindowModels.h"
 #include "ui/status/StatusEditView.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
-class QComboBox;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -52,7 +52,7 @@ public:
     QMenu* pondraMenu() const { return m_menu; }
     RoundedLabel* statusPill() const { return m_pill; }
     RoundedLabel* nameLabel() const { return m_name; }
-    QComboBox* teamPicker() const { return m_teamPicker; }
+    ChoiceBox* teamPicker() const { return m_teamPicker; }
     MainPhotoView* photoView() const { return m_photo; }
     RoundedLabel* statusLine() const { return m_statusLine; }
     RoundedLabel* nowPlayingRow() const { return m_nowPlaying; }
@@ -62,6 +62,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildMenu();
@@ -69,8 +70,9 @@ private:
     /// Redraws what changed since the last refresh, or `everything`.
     void refresh(bool everything = false);
     void refillTeams();
+    /// The texts' colours, from the window's palette as it is now.
+    void applyTextColours();
     void rebuildButtons();
-    void onTeamChosen(int index);
     void onPresenceAction(PresenceAction action);
     void onSettingsRequest(bool requested);
     void onEditStatus();
@@ -91,7 +93,7 @@ private:
     QWidget* m_header = nullptr;
     RoundedLabel* m_name = nullptr;
     QLabel* m_dot = nullptr;
-    QComboBox* m_teamPicker = nullptr;
+    ChoiceBox* m_teamPicker = nullptr;
     MainPhotoView* m_photo = nullptr;
     RoundedLabel* m_statusLine = nullptr;
     QWidget* m_nowPlayingBox = nullptr;

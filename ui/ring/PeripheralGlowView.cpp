@@ -51,6 +51,9 @@ void PeripheralGlowWindow::show()
 {
     if (!m_backends.compositing->isCompositing()) {
         logInfo(lcApp, "No compositing manager: the screen-edge glow is not shown");
+        // The compositor may have gone while an earlier ring's strip was up:
+        // without it the strip would stay as an opaque bar.
+        m_view->hide();
         return;
     }
     const std::optional<ScreenArea> screen = m_backends.pointer->primaryScreen();

@@ -53,8 +53,9 @@ public:
     static QRect stripRect(const ScreenArea& screen);
 
     /// Places the strip on the current primary screen and shows it above
-    /// every window, without activating anything. Nothing without a
-    /// compositor (one info line) or without a screen.
+    /// every window, without activating anything. Without a compositor (one
+    /// info line) the strip is hidden, also one still up from an earlier
+    /// ring; without a screen nothing changes.
     void show();
     void hide();
     /// Brings the shown strip above every window again.

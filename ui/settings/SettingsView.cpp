@@ -8,7 +8,6 @@
 #include "ui/kit/WindowFinder.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -105,16 +104,15 @@ SettingsView::SettingsView(AppState& app, QWidget* parent) : QWidget(parent), m_
     auto* tokenLabel = new QLabel(tr("API Token"), server);
     tokenLabel->setBuddy(m_apiToken);
     formOf(server)->addRow(tokenLabel, tokenRow);
-    auto* caption = new QLabel(tr("localhost uses http://, others use https://"), server);
-    caption->setTextFormat(Qt::PlainText);
-    caption->setFont(text::caption());
-    palette::setTextColour(*caption, palette::secondary(palette()));
-    formOf(server)->addRow(caption);
+    m_caption = new QLabel(tr("localhost uses http://, others use https://"), server);
+    m_caption->setTextFormat(Qt::PlainText);
+    m_caption->setFont(text::caption());
+    formOf(server)->addRow(m_caption);
     column->addWidget(server);
 
     QGroupBox* camera = group(tr("Camera"), content);
-    m_camera = new QComboBox(camera);
-    m_autoRetake = new QComboBox(camera);
+    m_camera = new ChoiceBox(camera);
+    m_autoRetake = new ChoiceBox(camera);
     m_bestPhoto = new QCheckBox(tr("Best Photo (burst mode)"), camera);
     m_bestPhoto->setToolTip(
         tr("Captures multiple frames and picks the best one. Turn off for faster single-frame capture."));
@@ -148,12 +146,12 @@ SettingsView::SettingsView(AppState& app, QWidget* parent) : QWidget(parent), m_
     connect(m_serverURL, &QLineEdit::editingFinished, this, &SettingsView::commitServerURL);
     connect(m_apiToken, &QLineEdit::editingFinished, this, &SettingsView::commitApiToken);
     connect(m_tokenEye, &QToolButton::clicked, this, [this] { showToken(!isTokenShown()); });
-    connect(m_camera, &QComboBox::activated, this, [this](int index) {
-        m_selectedCameraId = m_camera->itemData(index).toString();
+    connect(m_camera, &ChoiceBox::chosen, this, [this](const QVariant& id) {
+        m_selectedCameraId = id.toString();
         m_app.cameraCapture().setSelectedCameraId(m_selectedCameraId);
     });
-    connect(m_autoRetake, &QComboBox::activated, this,
-            [this](int index) { m_app.setAutoRetakeMinutes(m_autoRetake->itemData(index).toLongLong()); });
+    connect(m_autoRetake, &ChoiceBox::chosen, this,
+            [this](const QVariant& minutes) { m_app.setAutoRetakeMinutes(minutes.toLongLong()); });
     connect(m_bestPhoto, &QCheckBox::clicked, this,
             [this](bool checked) { m_app.cameraCapture().setUseBestPhoto(checked); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &SettingsView::commitServerFields);
@@ -162,7 +160,8 @@ SettingsView::SettingsView(AppState& app, QWidget* parent) : QWidget(parent), m_
         this, [this](const QList<CameraDevice>&) { refillCameras(); }));
     // The interval is shown live, not only as loaded.
     m_subscriptions.add(m_app.autoRetakeMinutes().subscribe(
-        this, [this](const qint64& minutes) { fillChoices(*m_autoRetake, autoRetakeChoices(), minutes); }));
+        this, [this](const qint64& minutes) { m_autoRetake->setChoices(autoRetakeChoices(), minutes); }));
+    applyQuietColours();
 }
 
 SettingsView::~SettingsView()
@@ -243,7 +242,7 @@ void SettingsView::refillCameras()
     QList<Choice> choices{{tr("Default"), QString()}};
     for (const CameraDevice& device : m_app.cameraCapture().availableCameras.get())
         choices.append({device.name, device.id});
-    fillChoices(*m_camera, choices, m_selectedCameraId);
+    m_camera->setChoices(choices, m_selectedCameraId);
 }
 
 void SettingsView::showToken(bool show)
@@ -251,6 +250,20 @@ void SettingsView::showToken(bool show)
     m_apiToken->setEchoMode(show ? QLineEdit::Normal : QLineEdit::Password);
     m_tokenEye->setIcon(glyphs::icon(show ? Glyph::eyeSlash : Glyph::eye, palette::secondary(palette())));
     m_tokenEye->setAccessibleName(show ? tr("Hide API token") : tr("Show API token"));
+}
+
+void SettingsView::applyQuietColours()
+{
+    palette::setTextColour(*m_caption, palette::secondary(palette()));
+    showToken(isTokenShown());
+}
+
+void SettingsView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The desktop's colours may change while the program runs (a switch to a dark theme).
+    if (event->type() == QEvent::PaletteChange)
+        applyQuietColours();
 }
 
 void installSettingsWindow(AppState& app)

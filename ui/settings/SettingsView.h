@@ -1,11 +1,11 @@
 #pragma once
 
 #include "platform/core/Published.h"
+#include "ui/kit/ChoiceBox.h"
 
 #include <QWidget>
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QToolButton;
@@ -48,13 +48,14 @@ public:
     /// Shows or hides the token; never takes the focus.
     QToolButton* tokenVisibilityButton() const { return m_tokenEye; }
     bool isTokenShown() const;
-    QComboBox* cameraPicker() const { return m_camera; }
-    QComboBox* autoRetakePicker() const { return m_autoRetake; }
+    ChoiceBox* cameraPicker() const { return m_camera; }
+    ChoiceBox* autoRetakePicker() const { return m_autoRetake; }
     QCheckBox* bestPhotoBox() const { return m_bestPhoto; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void load();
@@ -63,6 +64,8 @@ private:
     void refillCameras();
     /// The token as plain text or masked; the eye shows which.
     void showToken(bool show);
+    /// The quiet texts' and the eye's colour, from the window's palette as it is now.
+    void applyQuietColours();
 
     AppState& m_app;
     SubscriptionBag m_subscriptions;
@@ -72,8 +75,9 @@ private:
     QLineEdit* m_serverURL = nullptr;
     QLineEdit* m_apiToken = nullptr;
     QToolButton* m_tokenEye = nullptr;
-    QComboBox* m_camera = nullptr;
-    QComboBox* m_autoRetake = nullptr;
+    QLabel* m_caption = nullptr;
+    ChoiceBox* m_camera = nullptr;
+    ChoiceBox* m_autoRetake = nullptr;
     QCheckBox* m_bestPhoto = nullptr;
 
     bool m_loaded = false;

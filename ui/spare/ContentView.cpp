@@ -4,9 +4,12 @@
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Palette.h"
 #include "ui/kit/TextStyles.h"
+#include "ui/kit/WindowFinder.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -37,6 +40,13 @@ private:
 };
 
 namespace {
+
+/// Ctrl+Q, the keys of the program's own quit command.
+bool isQuitKey(const QEvent* event)
+{
+    return static_cast<const QKeyEvent*>(event)->keyCombination() ==
+           QKeyCombination(Qt::ControlModifier, Qt::Key_Q);
+}
 
 QFrame* divider(QWidget* parent)
 {
@@ -98,17 +108,41 @@ ContentView::ContentView(IdleMonitor& idleMonitor, std::function<void()> onQuit,
     m_threshold = addValueRow(*column, tr("Threshold:"), this);
     column->addWidget(divider(this));
 
-    auto* quit = new QPushButton(tr("Quit"), this);
-    quit->setAutoDefault(false);
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(quit, &QPushButton::clicked, this, [this] {
-        if (m_onQuit)
-            m_onQuit();
-    });
-    column->addWidget(quit, 0, Qt::AlignLeft);
+    m_quit = new QPushButton(tr("Quit"), this);
+    m_quit->setAutoDefault(false);
+    connect(m_quit, &QPushButton::clicked, this, &ContentView::onQuit);
+    column->addWidget(m_quit, 0, Qt::AlignLeft);
 
     connect(&m_idleMonitor, &IdleMonitor::changed, this, &ContentView::onMonitorChanged);
     onMonitorChanged();
+}
+
+void ContentView::onQuit()
+{
+    if (m_onQuit)
+        m_onQuit();
+    else
+        WindowRegistry::instance().quitAction()->trigger();
+}
+
+bool ContentView::event(QEvent* event)
+{
+    // Claimed before the shortcuts are looked at, so Ctrl+Q comes here as a key press.
+    if (event->type() == QEvent::ShortcutOverride && isQuitKey(event)) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void ContentView::keyPressEvent(QKeyEvent* event)
+{
+    if (isQuitKey(event)) {
+        m_quit->click();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ContentView::onMonitorChanged()

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QLabel;
+class QPushButton;
 
 namespace pondra {
 
@@ -33,8 +34,10 @@ struct ContentViewModel
 /**
  * A small panel with the user's idle time: an orange or green dot with
  * "Idle" or "Active", the time since the last input, the threshold, and a
- * "Quit" button (Ctrl+Q). 180 pixels wide; it follows the monitor's values.
- * Nothing in the program shows it.
+ * "Quit" button. 180 pixels wide; it follows the monitor's values. Ctrl+Q
+ * in the panel presses "Quit": the panel takes the keys itself rather than
+ * adding a second Ctrl+Q beside the program's own quit shortcut, which would
+ * make both of them ambiguous. Nothing in the program shows it.
  */
 class ContentView final : public QWidget
 {
@@ -42,15 +45,22 @@ class ContentView final : public QWidget
 public:
     static constexpr int panelWidth = 180;
 
-    /// `onQuit` runs on "Quit"; without it the button does nothing.
+    /// `onQuit` runs on "Quit"; without it "Quit" quits the program, as the
+    /// program's own quit command does.
     explicit ContentView(IdleMonitor& idleMonitor, std::function<void()> onQuit = {},
                          QWidget* parent = nullptr);
 
     const ContentViewModel& model() const { return m_model; }
+    QPushButton* quitButton() const { return m_quit; }
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     class Dot;
     void onMonitorChanged();
+    void onQuit();
 
     IdleMonitor& m_idleMonitor;
     std::function<void()> m_onQuit;
@@ -59,6 +69,7 @@ private:
     QLabel* m_status = nullptr;
     QLabel* m_idleTime = nullptr;
     QLabel* m_threshold = nullptr;
+    QPushButton* m_quit = nullptr;
 };
 
 } // namespace pondra

@@ -44,7 +44,7 @@ RingMenuView::RingMenuView(const QString& senderName, std::optional<QImage> phot
     setFixedWidth(panelWidth);
     auto* column = new QVBoxLayout(this);
     column->setSpacing(12);
-    column->setContentsMargins(16, 16, 16, 16);
+    column->setContentsMargins(padding, padding, padding, padding);
     column->addWidget(new PhotoView(std::move(photo), this), 0, Qt::AlignHCenter);
 
     auto* titleLabel = new ElidedLabel(this);
@@ -54,7 +54,7 @@ RingMenuView::RingMenuView(const QString& senderName, std::optional<QImage> phot
     column->addWidget(titleLabel);
 
     auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(16);
+    buttons->setSpacing(buttonSpacing);
     m_later = new QPushButton(tr("Maybe Later"), this);
     m_later->setAutoDefault(false);
     auto* sure = new FilledButton(tr("Sure!"), palette::blue(), this);
@@ -62,7 +62,7 @@ RingMenuView::RingMenuView(const QString& senderName, std::optional<QImage> phot
     sure->setPadding(QMargins(6, 4, 6, 4));
     m_sure = sure;
     for (QPushButton* button : {m_later, m_sure}) {
-        button->setFixedWidth(buttonLabelWidth + 12);
+        button->setFixedWidth(buttonWidth);
         buttons->addWidget(button);
     }
     column->addLayout(buttons);

@@ -26,6 +26,12 @@ public:
     static constexpr int photoSide = 100;
     static constexpr int photoRadius = 12;
     static constexpr int buttonLabelWidth = 100;
+    static constexpr int padding = 16;
+    static constexpr int buttonSpacing = 16;
+    /// The two buttons share the width inside the padding, so the pair is
+    /// centred; each still holds its label's 100 pixels.
+    static constexpr int buttonWidth = (panelWidth - 2 * padding - buttonSpacing) / 2;
+    static_assert(buttonWidth >= buttonLabelWidth);
 
     /// Either action may be empty: its button is drawn and does nothing.
     RingMenuView(const QString& senderName, std::optional<QImage> photo, std::function<void()> onAccept,

@@ -3,10 +3,9 @@
 #include "app/AppState.h"
 #include "ui/kit/FilledButton.h"
 #include "ui/kit/Palette.h"
-#include "ui/kit/PlainText.h"
 #include "ui/kit/TextStyles.h"
+#include "ui/status/DetailCheckBox.h"
 
-#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,16 +15,7 @@
 namespace pondra {
 
 namespace {
-QLabel* quietLabel(const QString& text, const QFont& font, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, palette::secondary(p));
-    label->setPalette(p);
-    return label;
-}
+constexpr int padding = 24;
 
 /// Foundation's "whitespaces": the space separators (Zs) and the tab.
 bool isTrimmed(QChar c)
@@ -53,48 +43,48 @@ StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent)
     setWindowModality(Qt::WindowModal);
     // The team window never takes the focus; this window must, for typing.
     setWindowFlag(Qt::WindowDoesNotAcceptFocus, false);
-    setFixedWidth(330);
 
+    // The window's size follows its content, whose width the title sets.
     auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(24, 24, 24, 24);
+    root->setContentsMargins(padding, padding, padding, padding);
     root->setSpacing(20);
     root->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* title = new QLabel(tr("Set Your Status"), this);
     title->setFont(text::headline());
     title->setAlignment(Qt::AlignHCenter);
+    title->setMinimumWidth(windowWidth - 2 * padding);
     root->addWidget(title);
+
+    const auto quietLabel = [this](const QString& text, const QFont& font) {
+        auto* label = new QLabel(text, this);
+        label->setTextFormat(Qt::PlainText);
+        label->setFont(font);
+        m_quietLabels.append(label);
+        return label;
+    };
 
     auto* fields = new QVBoxLayout;
     fields->setSpacing(12);
     auto* statusBlock = new QVBoxLayout;
     statusBlock->setSpacing(4);
-    statusBlock->addWidget(quietLabel(tr("What are you up to?"), text::caption(), this));
+    statusBlock->addWidget(quietLabel(tr("What are you up to?"), text::caption()));
     m_field = new QLineEdit(this);
     m_field->setPlaceholderText(tr("e.g. Focusing on design review"));
     m_field->setFont(text::body());
     m_field->setFixedWidth(280);
     statusBlock->addWidget(m_field);
     statusBlock->addWidget(
-        quietLabel(tr("Your status will clear automatically tonight at 3:00 AM."), text::system(10), this));
+        quietLabel(tr("Your status will clear automatically tonight at 3:00 AM."), text::system(10)));
     fields->addLayout(statusBlock);
 
-    auto* nowPlayingBlock = new QVBoxLayout;
-    nowPlayingBlock->setSpacing(2);
-    m_includeNowPlaying = new QCheckBox(tr("Include Currently Playing"), this);
+    m_includeNowPlaying = new DetailCheckBox(tr("Include Currently Playing"), this);
     m_includeNowPlaying->setFont(text::body());
-    nowPlayingBlock->addWidget(m_includeNowPlaying);
-    auto* line = new ElidedLabel(this);
-    line->setFont(text::caption());
-    QPalette p = line->palette();
-    p.setColor(QPalette::WindowText, palette::secondary(p));
-    line->setPalette(p);
-    line->setContentsMargins(m_includeNowPlaying->iconSize().width() + 6, 0, 0, 0);
-    line->setMinimumWidth(280);
-    m_nowPlaying = line;
-    nowPlayingBlock->addWidget(m_nowPlaying);
-    fields->addLayout(nowPlayingBlock);
+    m_includeNowPlaying->setDetailFont(text::caption());
+    fields->addWidget(m_includeNowPlaying);
     root->addLayout(fields);
+    // The fields' column is as wide as its widest line, centred.
+    root->setAlignment(fields, Qt::AlignHCenter);
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(12);
@@ -116,6 +106,7 @@ StatusEditView::StatusEditView(AppState& app, QWidget* parent) : QDialog(parent)
     connect(m_save, &QPushButton::clicked, this, &StatusEditView::onSave);
     connect(m_clear, &QPushButton::clicked, this, &StatusEditView::onClear);
     connect(&m_app, &AppState::changed, this, &StatusEditView::refreshNowPlaying);
+    applyQuietColours();
 }
 
 QPushButton* StatusEditView::saveButton() const
@@ -133,7 +124,21 @@ QString StatusEditView::nowPlayingLine() const
 
 void StatusEditView::refreshNowPlaying()
 {
-    m_nowPlaying->setPeerText(nowPlayingLine());
+    m_includeNowPlaying->setDetail(nowPlayingLine());
+}
+
+void StatusEditView::applyQuietColours()
+{
+    for (QLabel* label : std::as_const(m_quietLabels))
+        palette::setTextColour(*label, palette::secondary(palette()));
+}
+
+void StatusEditView::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // The desktop's colours may change while the program runs (a switch to a dark theme).
+    if (event->type() == QEvent::PaletteChange)
+        applyQuietColours();
 }
 
 void StatusEditView::showEvent(QShowEvent* event)

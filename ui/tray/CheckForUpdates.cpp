@@ -74,7 +74,7 @@ void CheckForUpdatesView::onAnswered(const UpdateCheckResult& result)
         QPushButton* open = box->addButton(openDownloadPageText(), QMessageBox::AcceptRole);
         const QUrl page = result.downloadPage;
         connect(open, &QPushButton::clicked, this, [this, page] {
-            if (isWebLink(page))
+            if (isSecureUpdateLink(page))
                 m_urlOpener->open(page);
         });
     }

@@ -11,6 +11,8 @@
 #include <QPalette>
 #include <QSvgRenderer>
 
+#include <cmath>
+
 namespace pondra {
 
 namespace {
@@ -31,13 +33,30 @@ QImage render(QSvgRenderer& renderer, int side)
     return image;
 }
 
+// The contrast of two colours as their relative luminances' ratio, 1 to 21.
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 /// One of our symbols as an icon: named after its installed symbolic icon,
-/// and drawn in one colour, the palette's window text of the moment it is
-/// drawn, at any size.
+/// and drawn in one colour, the palette's of the moment it is drawn, at any
+/// size.
 class SymbolEngine final : public QIconEngine
 {
 public:
-    SymbolEngine(QString name, QByteArray drawing) : m_name(std::move(name)), m_drawing(std::move(drawing)) {}
+    SymbolEngine(QString name, QByteArray drawing, std::optional<QColor> background)
+        : m_name(std::move(name)), m_drawing(std::move(drawing)), m_background(background)
+    {
+    }
 
     QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
     {
@@ -48,7 +67,7 @@ public:
         QPainter painter(&image);
         // Only the shape's coverage stays, in the one colour.
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(image.rect(), QGuiApplication::palette().color(QPalette::WindowText));
+        painter.fillRect(image.rect(), MenuBarIcon::ink(QGuiApplication::palette(), m_background));
         painter.end();
         return QPixmap::fromImage(std::move(image));
     }
@@ -77,6 +96,7 @@ public:
 private:
     QString m_name;
     QByteArray m_drawing;
+    std::optional<QColor> m_background;
 };
 
 } // namespace
@@ -87,9 +107,32 @@ MenuBarIcon::MenuBarIcon(CameraCapture& cameraCapture, Locator locate, QObject* 
     // Every assignment reloads, also of an unchanged mode: the files are read
     // afresh each time, so a repaired installation shows at the next change.
     m_subscription = cameraCapture.isPondraMode.subscribe(this, [this](bool isPondraMode) {
-        m_icon = load(isPondraMode, m_locate);
-        Q_EMIT iconChanged(m_icon);
+        m_isPondraMode = isPondraMode;
+        reload();
     });
+}
+
+void MenuBarIcon::setPanelBackground(std::optional<QColor> colour)
+{
+    if (colour == m_panelBackground)
+        return;
+    m_panelBackground = colour;
+    reload();
+}
+
+void MenuBarIcon::reload()
+{
+    m_icon = load(m_isPondraMode, m_locate, m_panelBackground);
+    Q_EMIT iconChanged(m_icon);
+}
+
+QColor MenuBarIcon::ink(const QPalette& palette, std::optional<QColor> background)
+{
+    const QColor text = palette.color(QPalette::WindowText);
+    if (!background)
+        return text;
+    const QColor window = palette.color(QPalette::Window);
+    return contrast(window, *background) > contrast(text, *background) ? window : text;
 }
 
 QString MenuBarIcon::fileName(bool isPondraMode)
@@ -104,7 +147,7 @@ QString MenuBarIcon::symbolName(bool isPondraMode)
                         : QStringLiteral("org.pondra.Pondra-away-symbolic");
 }
 
-QIcon MenuBarIcon::load(bool isPondraMode, const Locator& locate)
+QIcon MenuBarIcon::load(bool isPondraMode, const Locator& locate, std::optional<QColor> background)
 {
     const QString path = locate(fileName(isPondraMode));
     if (path.isEmpty())
@@ -115,7 +158,7 @@ QIcon MenuBarIcon::load(bool isPondraMode, const Locator& locate)
     QByteArray drawing = file.readAll();
     if (!QSvgRenderer(drawing).isValid())
         return fallback();
-    return QIcon(new SymbolEngine(symbolName(isPondraMode), std::move(drawing)));
+    return QIcon(new SymbolEngine(symbolName(isPondraMode), std::move(drawing), background));
 }
 
 QIcon MenuBarIcon::fallback()

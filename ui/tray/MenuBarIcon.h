@@ -2,11 +2,15 @@
 
 #include "platform/core/Published.h"
 
+#include <QColor>
 #include <QIcon>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <optional>
+
+class QPalette;
 
 namespace pondra {
 
@@ -18,7 +22,9 @@ class CameraCapture;
  * mode. The drawing is a symbol: the icon carries the name of its installed
  * symbolic icon, which a StatusNotifierItem host draws in the panel's own
  * colour, and its pixels (for hosts that take pixels only) show the shape in
- * one colour, the application palette's window text. A missing or
+ * one colour of the application palette: its window text, or its window
+ * colour where the panel around the icon is known and that shows better on
+ * it (a light desktop palette beside a dark panel). A missing or
  * unreadable file falls back, for that mode only and silently, to the
  * message glyph compiled into the program.
  */
@@ -38,13 +44,24 @@ public:
     /// The drawing for the current mode.
     QIcon icon() const { return m_icon; }
 
+    /// What the panel shows around the icon, where a host that takes pixels
+    /// lets it be read; none where it is not known. A change redraws the icon.
+    void setPanelBackground(std::optional<QColor> colour);
+    std::optional<QColor> panelBackground() const { return m_panelBackground; }
+
+    /// The one colour of the symbol's pixels: the palette's window text,
+    /// unless `background` is known and the palette's window colour stands
+    /// out more against it.
+    static QColor ink(const QPalette& palette, std::optional<QColor> background);
+
     /// "message-circle-heart.svg" when present, "message-circle-dashed.svg" when away.
     static QString fileName(bool isPondraMode);
     /// "org.pondra.Pondra-present-symbolic" or "org.pondra.Pondra-away-symbolic":
     /// the drawing's name among the installed icons.
     static QString symbolName(bool isPondraMode);
-    /// The drawing for a mode, read afresh through `locate`.
-    static QIcon load(bool isPondraMode, const Locator& locate);
+    /// The drawing for a mode, read afresh through `locate`, for a panel of
+    /// that background.
+    static QIcon load(bool isPondraMode, const Locator& locate, std::optional<QColor> background = {});
     /// The compiled-in message glyph: dark on a light bubble, for light and dark panels.
     static QIcon fallback();
 
@@ -52,7 +69,11 @@ Q_SIGNALS:
     void iconChanged(const QIcon& icon);
 
 private:
+    void reload();
+
     Locator m_locate;
+    bool m_isPondraMode = false;
+    std::optional<QColor> m_panelBackground;
     QIcon m_icon;
     Subscription m_subscription;
 };

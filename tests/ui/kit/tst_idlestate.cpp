@@ -57,10 +57,11 @@ private Q_SLOTS:
         QTest::addColumn<IdleState>("state");
         QTest::addColumn<QString>("wire");
         QTest::addColumn<QColor>("colour");
-        QTest::newRow("active") << IdleState(IdleState::active) << "active" << palette::green();
+        // Green, yellow (not the orange of #ff9500) and gray, by value.
+        QTest::newRow("active") << IdleState(IdleState::active) << "active" << QColor(0x34, 0xc7, 0x59);
         QTest::newRow("semiIdle is yellow, not orange")
-            << IdleState(IdleState::semiIdle) << "semiIdle" << palette::yellow();
-        QTest::newRow("idle") << IdleState(IdleState::idle) << "idle" << palette::gray();
+            << IdleState(IdleState::semiIdle) << "semiIdle" << QColor(0xff, 0xcc, 0x00);
+        QTest::newRow("idle") << IdleState(IdleState::idle) << "idle" << QColor(0x8e, 0x8e, 0x93);
     }
     void casesHaveTheirTextAndColour()
     {

@@ -96,6 +96,14 @@ struct Rig
         QVERIFY(capture().photoSkipped.get());
         core.camera->openError.clear();
     }
+    /// Ends the capture that runs with one good frame.
+    void finishCapture(int shade)
+    {
+        core.scheduler.advance(500ms);
+        core.camera->lastSession->deliverFrame(test::detailedFrame(shade));
+        core.scheduler.advance(1500ms);
+        QTRY_VERIFY(!capture().isCapturing());
+    }
     QStringList buttonLabels() const
     {
         QStringList out;
@@ -498,6 +506,36 @@ private Q_SLOTS:
         rig.core.idle->reading = 700;
         rig.core.scheduler.advance(1s);
         QCOMPARE(pill->text(), QStringLiteral("Checking with Bo..."));
+
+        // Declined: "Maybe later!" for 3 s, then the mode and level again.
+        QVERIFY(rig.core.sockets->latest()->deliverText(
+            QStringLiteral(R"({"type":"ring-response","from":"Bo","to":"Ana","accepted":false})")));
+        QCOMPARE(pill->text(), QStringLiteral("Maybe later!"));
+        rig.core.scheduler.advance(3s);
+        QCOMPARE(pill->text(), "Away" + dot() + "Semi-idle");
+        QCOMPARE(pill->fill(), palette::withOpacity(palette::gray(), 0.2));
+    }
+
+    /// A desktop switched to dark while the program runs: every text takes
+    /// the new colours, the quiet ones included.
+    void textColoursFollowAPaletteChange()
+    {
+        Rig rig;
+        rig.build();
+        rig.show();
+        ImageWindow& w = *rig.window;
+        test::acrossADarkSwitch(w, [&w] {
+            const QImage image = test::grabWidget(w);
+            const QColor primary = palette::primary(w.palette());
+            const QColor secondary = palette::secondary(w.palette());
+            const QList<std::pair<QLabel*, QColor>> texts{
+                {w.nameLabel(), primary}, {w.statusPill(), secondary}, {w.statusLine(), secondary}};
+            for (const auto& [label, colour] : texts) {
+                QString seen;
+                QVERIFY2(test::hasTextColour(image, test::areaIn(w, *label), colour, &seen),
+                         qPrintable(label->text() + ": " + seen));
+            }
+        });
     }
 
     void buttonsActWithoutADefault()
@@ -520,21 +558,82 @@ private Q_SLOTS:
 
         QTest::mouseClick(retake, Qt::LeftButton);
         QVERIFY(rig.capture().isCapturing());
-        rig.core.scheduler.advance(500ms);
-        rig.core.camera->lastSession->deliverFrame(test::detailedFrame(90));
-        rig.core.scheduler.advance(1500ms);
-        QTRY_VERIFY(!rig.capture().isCapturing());
+        rig.finishCapture(90);
 
         QTest::mouseClick(rig.window->presenceButtons().at(0), Qt::LeftButton);
         QVERIFY(!rig.capture().isPondraMode.get());
         QCOMPARE(rig.buttonLabels(), QStringList{"I'm Pondra"});
         QTest::mouseClick(rig.window->presenceButtons().at(0), Qt::LeftButton);
         QVERIFY(rig.capture().isCapturing());
-        rig.core.scheduler.advance(500ms);
-        rig.core.camera->lastSession->deliverFrame(test::detailedFrame(60));
-        rig.core.scheduler.advance(1500ms);
-        QTRY_VERIFY(!rig.capture().isCapturing());
+        rig.finishCapture(60);
         QCOMPARE(rig.buttonLabels(), (QStringList{"Away", "Retake*"}));
+    }
+
+    /// The row is made anew when it changes, mostly from a press on one of
+    /// its own buttons; a keyboard user keeps the focus in the same place.
+    void keyboardFocusStaysInTheButtonRow()
+    {
+        Rig rig;
+        rig.build();
+        rig.show();
+        rig.window->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), rig.window.get());
+        rig.core.capture();
+        const auto pressSpace = [&rig](qsizetype index) {
+            QPushButton* button = rig.window->presenceButtons().at(index);
+            button->setFocus();
+            QTest::keyClick(button, Qt::Key_Space);
+        };
+        const auto focusedLabel = [] {
+            auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            return button ? button->text() : QStringLiteral("<no button has the focus>");
+        };
+
+        pressSpace(0);
+        QVERIFY(!rig.capture().isPondraMode.get());
+        QCOMPARE(rig.buttonLabels(), QStringList{"I'm Pondra"});
+        QCOMPARE(QApplication::focusWidget(), rig.window->presenceButtons().at(0));
+
+        // A capture turning present: the first button of the pair.
+        pressSpace(0);
+        QVERIFY(rig.capture().isCapturing());
+        rig.finishCapture(80);
+        QCOMPARE(rig.buttonLabels(), (QStringList{"Away", "Retake"}));
+        QCOMPARE(focusedLabel(), QStringLiteral("Away"));
+        QCOMPARE(QApplication::focusWidget(), rig.window->presenceButtons().at(0));
+
+        // The label changing under the focused button.
+        rig.window->presenceButtons().at(1)->setFocus();
+        rig.app().setAutoRetakeMinutes(3);
+        QCOMPARE(focusedLabel(), QStringLiteral("Retake*"));
+        QCOMPARE(QApplication::focusWidget(), rig.window->presenceButtons().at(1));
+        // The rows made on the way never widened the window.
+        QCOMPARE(rig.window->centralWidget()->width(), ImageWindow::contentWidth);
+    }
+
+    void teamPickerIgnoresTheWheel()
+    {
+        Rig rig;
+        rig.build();
+        rig.show();
+        rig.answerTeams({"Red", "Blue", "Green"});
+        rig.core.settle();
+        QComboBox* picker = rig.window->teamPicker();
+        QCOMPARE(picker->currentText(), QStringLiteral("Blue"));
+        const qsizetype requests = rig.core.http->requests().size();
+        const qsizetype sent = rig.core.sockets->latest()->sentTexts().size();
+        QPushButton* focused = rig.window->presenceButtons().at(0);
+        focused->setFocus();
+
+        for (const int notches : {-1, 1, 2})
+            QVERIFY(test::turnWheel(*picker, notches)); // it goes on to what is around the picker
+        rig.core.settle();
+        QCOMPARE(picker->currentText(), QStringLiteral("Blue"));
+        QCOMPARE(rig.window->focusWidget(), focused); // nor does the wheel take the focus
+        QCOMPARE(rig.app().teamName().get(), QStringLiteral("Blue"));
+        QCOMPARE(rig.core.store->text(QStringLiteral("teamName")), QStringLiteral("Blue"));
+        QCOMPARE(rig.core.http->requests().size(), requests);
+        QCOMPARE(rig.core.sockets->latest()->sentTexts().size(), sent);
     }
 
     void settingsRequestIsTakenBackThenCarriedOut()

@@ -100,6 +100,16 @@ private Q_SLOTS:
         const QList<ScreenArea> two{laptop, monitor};
         QTest::newRow("beside the pointer") << one << QPoint(500, 500) << QPoint(518, 466);
         QTest::newRow("flipped left at the right edge") << one << QPoint(1300, 500) << QPoint(1042, 466);
+        // The bubble flips once 18 + 240 pixels right of the pointer pass the visible right edge.
+        QTest::newRow("last place on the right") << one << QPoint(1182, 500) << QPoint(1200, 466);
+        QTest::newRow("first place flipped") << one << QPoint(1183, 500) << QPoint(925, 466);
+        QTest::newRow("last place on the right, screen beside")
+            << two << QPoint(1182, 500) << QPoint(1200, 466);
+        QTest::newRow("first place flipped, screen beside") << two << QPoint(1183, 500) << QPoint(925, 466);
+        QTest::newRow("last place on the right of the second screen")
+            << two << QPoint(3102, 500) << QPoint(3120, 466);
+        QTest::newRow("first place flipped on the second screen")
+            << two << QPoint(3103, 500) << QPoint(2845, 466);
         QTest::newRow("kept above the bottom edge") << one << QPoint(10, 880) << QPoint(28, 832);
         QTest::newRow("flipped and kept below the bar") << one << QPoint(1435, 30) << QPoint(1177, 25);
         QTest::newRow("on the screen that holds the pointer") << two << QPoint(1500, 10) << QPoint(1518, 0);
@@ -199,6 +209,11 @@ private Q_SLOTS:
         glow.show();
         QVERIFY(glow.isVisible());
         QCOMPARE(compositor->queries, 2);
+        // The compositor goes during the ring; a newer ring takes the strip down.
+        compositor->compositing = false;
+        QTest::ignoreMessage(QtInfoMsg, noCompositorLine);
+        glow.show();
+        QVERIFY(!glow.isVisible());
     }
 
     void bubbleIsAsWideAsItsContent_data()

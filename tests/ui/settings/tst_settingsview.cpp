@@ -1,3 +1,5 @@
+#include "ui/kit/ChoiceBox.h"
+#include "ui/kit/Palette.h"
 #include "ui/kit/WindowFinder.h"
 #include "ui/settings/SettingsView.h"
 
@@ -7,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QTimer>
@@ -181,6 +184,64 @@ private Q_SLOTS:
         rig.core.camera->list.clear();
         rig.app().cameraCapture().refreshCameraList();
         QCOMPARE(view.cameraPicker()->count(), 1);
+    }
+
+    void pickersIgnoreTheWheel()
+    {
+        Rig rig;
+        rig.core.camera->list.append({QStringLiteral("cam-2"), QStringLiteral("USB Camera")});
+        rig.core.store->setText(QStringLiteral("selectedCameraId"), QStringLiteral("cam-1"));
+        rig.app().setAutoRetakeMinutes(2);
+        SettingsView& view = rig.open();
+        rig.core.settle();
+        const QString storeBefore = [&] {
+            QFile f(rig.core.store->filePath());
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        }();
+        const qsizetype requests = rig.core.http->requests().size();
+        Writes<qint64> minutes(rig.app().autoRetakeMinutes());
+        view.nameField()->setFocus();
+
+        for (QComboBox* picker : QList<QComboBox*>{view.cameraPicker(), view.autoRetakePicker()}) {
+            const QString shown = picker->currentText();
+            for (const int notches : {-1, -1, 1, 3})
+                QVERIFY(test::turnWheel(*picker, notches)); // on to the scrolling form around it
+            QCOMPARE(picker->currentText(), shown);
+        }
+        rig.core.settle();
+        QCOMPARE(view.focusWidget(), view.nameField());
+        QCOMPARE(rig.app().cameraCapture().selectedCameraId(), QStringLiteral("cam-1"));
+        QCOMPARE(minutes.values, QList<qint64>());
+        QCOMPARE(rig.core.http->requests().size(), requests);
+        QFile f(rig.core.store->filePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(f.readAll()), storeBefore);
+    }
+
+    void quietTextsFollowAPaletteChange()
+    {
+        Rig rig;
+        SettingsView& view = rig.open();
+        QLabel* caption = nullptr;
+        for (QLabel* label : view.findChildren<QLabel*>())
+            if (label->text().startsWith(QLatin1String("localhost uses")))
+                caption = label;
+        QVERIFY(caption);
+        test::acrossADarkSwitch(view, [&view, caption] {
+            const QColor secondary = palette::secondary(view.palette());
+            QString seen;
+            QVERIFY2(
+                test::hasTextColour(test::grabWidget(view), test::areaIn(view, *caption), secondary, &seen),
+                qPrintable(seen));
+            // The eye is drawn in the same quiet colour.
+            const QImage eye = view.tokenVisibilityButton()->icon().pixmap(16).toImage();
+            QColor strongest(Qt::transparent);
+            for (int y = 0; y < eye.height(); ++y)
+                for (int x = 0; x < eye.width(); ++x)
+                    if (eye.pixelColor(x, y).alpha() > strongest.alpha())
+                        strongest = eye.pixelColor(x, y);
+            QVERIFY2(test::isNear(strongest, secondary, 4), qPrintable(strongest.name()));
+        });
     }
 
     void burstToggleWritesAtOnce()

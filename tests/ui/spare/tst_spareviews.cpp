@@ -1,4 +1,5 @@
 #include "ui/kit/Palette.h"
+#include "ui/kit/WindowFinder.h"
 #include "ui/spare/ContentView.h"
 #include "ui/spare/RingMenuView.h"
 #include "ui/spare/UserRow.h"
@@ -7,8 +8,10 @@
 #include "TestEnvironment.h"
 #include "ViewTesting.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -94,20 +97,46 @@ private Q_SLOTS:
         QVERIFY(texts.contains(status) && texts.contains(idleTime) && texts.contains(thresholdText));
     }
 
-    void contentQuitRunsItsAction()
+    /// "Quit" and Ctrl+Q in the panel run its action, or quit the program
+    /// without one; shown beside a window that carries the program's own
+    /// Ctrl+Q, exactly one of them acts, with no ambiguity.
+    void contentQuit_data()
     {
+        QTest::addColumn<bool>("withAction");
+        QTest::newRow("its own action") << true;
+        QTest::newRow("no action: the program quits") << false;
+    }
+    void contentQuit()
+    {
+        QFETCH(bool, withAction);
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("[Aa]mbiguous")));
+        QAction* programQuit = WindowRegistry::instance().quitAction();
+        const std::unique_ptr<QWidget> main = test::registeredWindow(QStringLiteral("Pondra"));
+        main->addAction(programQuit);
+        main->show();
         test::IdleMonitorRig rig;
-        int quits = 0;
-        ContentView view(*rig.monitor, [&quits] { ++quits; });
-        QPushButton* quit = view.findChild<QPushButton*>();
-        QVERIFY(quit);
-        QCOMPARE(quit->text(), QStringLiteral("Quit"));
-        QCOMPARE(quit->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
-        quit->click();
-        QCOMPARE(quits, 1);
-        ContentView inert(*rig.monitor);
-        inert.findChild<QPushButton*>()->click();
+        int actions = 0;
+        ContentView view(*rig.monitor,
+                         withAction ? std::function<void()>([&actions] { ++actions; }) : nullptr);
         QCOMPARE(view.width(), ContentView::panelWidth);
+        QCOMPARE(view.quitButton()->text(), QStringLiteral("Quit"));
+        view.show();
+        view.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &view);
+        QSignalSpy quits(programQuit, &QAction::triggered);
+
+        view.quitButton()->click();
+        QTest::keyClick(&view, Qt::Key_Q, Qt::ControlModifier);
+        view.quitButton()->setFocus();
+        QTest::keyClick(view.quitButton(), Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(actions, withAction ? 3 : 0);
+        QCOMPARE(quits.count(), withAction ? 0 : 3);
+
+        // In the other window Ctrl+Q is the program's own, whatever the panel does.
+        main->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), main.get());
+        QTest::keyClick(main.get(), Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(quits.count(), withAction ? 1 : 4);
     }
 
     void rowMarks_data()
@@ -177,11 +206,34 @@ private Q_SLOTS:
         QCOMPARE(accepted, 1);
         QCOMPARE(declined, 1);
 
+        // Without actions the buttons are there and pressable, and do nothing.
         RingMenuView inert(QString(), std::nullopt, {}, {});
-        inert.sureButton()->click();
-        inert.laterButton()->click();
+        for (QPushButton* button : {inert.sureButton(), inert.laterButton()}) {
+            QSignalSpy clicked(button, &QPushButton::clicked);
+            QVERIFY(button->isEnabled());
+            button->click();
+            QCOMPARE(clicked.count(), 1);
+        }
+        QCOMPARE(accepted, 1);
+        QCOMPARE(declined, 1);
         QCOMPARE(RingMenuView::title(QString()), QStringLiteral(" wants to chat!"));
         QCOMPARE(RingMenuView::title(QStringLiteral("Cy")), QStringLiteral("Cy wants to chat!"));
+    }
+
+    void ringPromptButtonsAreCentred()
+    {
+        RingMenuView view(QStringLiteral("Cy"), std::nullopt, {}, {});
+        view.adjustSize();
+        QCOMPARE(view.width(), RingMenuView::panelWidth);
+        const QRect later = view.laterButton()->geometry();
+        const QRect sure = view.sureButton()->geometry();
+        QCOMPARE(later.width(), sure.width());
+        QVERIFY(later.width() >= RingMenuView::buttonLabelWidth);
+        QCOMPARE(sure.left() - later.right() - 1, 16);
+        // Inside the 16-pixel padding, as far from either side.
+        QCOMPARE(later.left(), 16);
+        QCOMPARE(view.width() - 1 - sure.right(), 16);
+        QCOMPARE(later.top(), sure.top());
     }
 
     void ringPromptPhoto()

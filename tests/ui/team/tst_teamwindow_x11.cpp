@@ -18,9 +18,11 @@
 #include "platform/compositing/FakeCompositingQuery.h"
 
 #include <QBackingStore>
+#include <QFile>
 #include <QJsonArray>
 #include <QPainter>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QToolTip>
 
 using namespace pondra;
@@ -114,9 +116,16 @@ private Q_SLOTS:
     void aWindowManagerKeepsItOutOfTheTaskbar()
     {
         test::X11Probe probe(display());
+        // Windows mapped while openbox is still starting can be lost to it: it
+        // says when it is done through a command of its own, after which it
+        // takes on every window.
+        const QTemporaryDir folder;
+        const QString started = folder.filePath(QStringLiteral("started"));
         test::ManagedProcess openbox;
-        QVERIFY(openbox.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}));
-        QTRY_VERIFY_WITH_TIMEOUT(probe.hasWindowManager(), 10'000);
+        QVERIFY(openbox.start(QStringLiteral("openbox"),
+                              {QStringLiteral("--sm-disable"), QStringLiteral("--startup"),
+                               QStringLiteral("touch ") + started}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(started) && probe.hasWindowManager(), 20'000);
 
         TeamWindowRig team;
         const auto main = mainWindow();

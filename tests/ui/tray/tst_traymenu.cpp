@@ -407,6 +407,37 @@ private Q_SLOTS:
         }
     }
 
+    /// Where the panel around the icon is known, the symbol takes whichever of
+    /// the palette's window text and window colour stands out on it.
+    void inkStandsOutOnThePanel_data()
+    {
+        QTest::addColumn<bool>("darkDesktop");
+        QTest::addColumn<std::optional<QColor>>("panel");
+        QTest::addColumn<QPalette::ColorRole>("ink");
+        const QColor dark(0x20, 0x20, 0x20);
+        const QColor light(0xf0, 0xf0, 0xf0);
+        QTest::newRow("light desktop, panel unknown")
+            << false << std::optional<QColor>() << QPalette::WindowText;
+        QTest::newRow("light desktop, light panel")
+            << false << std::optional<QColor>(light) << QPalette::WindowText;
+        QTest::newRow("light desktop, dark panel")
+            << false << std::optional<QColor>(dark) << QPalette::Window;
+        QTest::newRow("dark desktop, dark panel")
+            << true << std::optional<QColor>(dark) << QPalette::WindowText;
+        QTest::newRow("dark desktop, light panel")
+            << true << std::optional<QColor>(light) << QPalette::Window;
+        QTest::newRow("light desktop, mid-grey panel")
+            << false << std::optional<QColor>(QColor(0x60, 0x60, 0x60)) << QPalette::Window;
+    }
+    void inkStandsOutOnThePanel()
+    {
+        QFETCH(bool, darkDesktop);
+        QFETCH(std::optional<QColor>, panel);
+        QFETCH(QPalette::ColorRole, ink);
+        const QPalette palette = darkDesktop ? test::darkPalette() : QApplication::style()->standardPalette();
+        QCOMPARE(MenuBarIcon::ink(palette, panel), palette.color(ink));
+    }
+
     /// The three drawings at every size on a light and a dark panel (the
     /// symbols in the desktop's window text, as the XEmbed tray draws them and
     /// as a panel colours them), and the menu in both modes, in the gallery folder.

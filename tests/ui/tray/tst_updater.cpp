@@ -131,7 +131,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, url);
         QFETCH(bool, allowed);
-        QCOMPARE(FeedUpdater::isAllowedFeedUrl(QUrl(url)), allowed);
+        QCOMPARE(isSecureUpdateLink(QUrl(url)), allowed);
         if (!allowed)
             QTest::ignoreMessage(
                 QtCriticalMsg,
@@ -257,16 +257,62 @@ private Q_SLOTS:
         QVERIFY(rig.command().isEnabled());
     }
 
-    void downloadPageOpensOnlyWebLinks_data()
+    /// The feed's link is refused when it is less secure than the feed itself.
+    void downloadLinkAsSecureAsTheFeed_data()
+    {
+        QTest::addColumn<bool>("feedOverTls");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("https feed, https link") << true << "https://example.org/get" << true;
+        QTest::newRow("https feed, http link") << true << "http://example.org/get" << false;
+        QTest::newRow("https feed, http link on loopback") << true << "http://127.0.0.1/get" << false;
+        QTest::newRow("loopback feed, https link") << false << "https://example.org/get" << true;
+        QTest::newRow("loopback feed, loopback link") << false << "http://127.0.0.1/get" << true;
+        QTest::newRow("loopback feed, http link elsewhere") << false << "http://example.org/get" << false;
+    }
+    void downloadLinkAsSecureAsTheFeed()
+    {
+        QFETCH(bool, feedOverTls);
+        QFETCH(QString, link);
+        QFETCH(bool, offered);
+        MiniHttpServer server;
+        if (feedOverTls) {
+            static const std::optional<test::TestCertificate> certificate = test::TestCertificate::make();
+            QVERIFY2(certificate, "the openssl tool made no certificate");
+            certificate->trustInThisProcess();
+            QVERIFY(server.listenTls(*certificate));
+        } else {
+            QVERIFY(server.listen());
+        }
+        const QByteArray feed = "{\"version\":\"2.0.0\",\"url\":\"" + link.toUtf8() + "\"}";
+        server.setHandler([&](const test::HttpRequestHead&) { return HttpResponseSpec{200, feed}; });
+        FeedRig rig(server.url(QStringLiteral("/feed.json")));
+        const QString unreadable =
+            QStringLiteral("Couldn't check for updates: The update feed could not be read");
+        if (!offered)
+            QTest::ignoreMessage(QtCriticalMsg, qPrintable(unreadable));
+        rig.command().trigger();
+        QTRY_VERIFY(rig.answer());
+        QCOMPARE(rig.answer()->text(), offered ? QStringLiteral("Pondra 2.0.0 is available.") : unreadable);
+        QPushButton* open = buttonNamed(*rig.answer(), QStringLiteral("Open Download Page"));
+        QCOMPARE(open != nullptr, offered);
+        if (open) {
+            open->click();
+            QCOMPARE(rig.opener->opened, QList<QUrl>{QUrl(link)});
+        }
+    }
+
+    void downloadPageOpensOnlySecureLinks_data()
     {
         QTest::addColumn<QUrl>("page");
         QTest::addColumn<bool>("opens");
         QTest::newRow("https") << QUrl(QStringLiteral("https://example.org/get")) << true;
-        QTest::newRow("http") << QUrl(QStringLiteral("http://example.org/get")) << true;
+        QTest::newRow("http") << QUrl(QStringLiteral("http://example.org/get")) << false;
+        QTest::newRow("http on loopback") << QUrl(QStringLiteral("http://127.0.0.1:8080/get")) << true;
         QTest::newRow("file") << QUrl(QStringLiteral("file:///etc/passwd")) << false;
         QTest::newRow("no host") << QUrl(QStringLiteral("https:///get")) << false;
     }
-    void downloadPageOpensOnlyWebLinks()
+    void downloadPageOpensOnlySecureLinks()
     {
         QFETCH(QUrl, page);
         QFETCH(bool, opens);
