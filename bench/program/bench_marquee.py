@@ -7,11 +7,16 @@ team server, a session bus and a sound server). The team has 20 rows: 19 teammat
 The same process is measured in two states, one after the other and taken in turns: 14 teammates with
 statuses long enough to scroll, and the same team with short statuses that stand still. Per state:
 
-- the CPU time of the program's own process (helper processes apart) over a fixed span, as % of one core;
-- its threads' wake-ups (voluntary context switches) per second, the main thread and the rest;
+- the CPU time of the program's own process (helper processes apart) over a fixed span, as % of one core,
+  from the scheduler's run time of its threads (exact, where the kernel keeps it; else from the clock
+  ticks of /proc/PID/stat);
+- its threads' wake-ups (voluntary context switches) per second: the main thread, Qt's X event thread and
+  the rest;
+- what reaches the X server, counted by a client of our own through the DAMAGE extension: rectangles
+  drawn into the team window and flushes (the drawing sent at once) per second;
 - in a second run of the program, with Qt's widget painting log on (which costs time of its own, so
-  not during the CPU spans): per second, the repaints of the window, its flushes to the X server and
-  the paint events of its widgets.
+  not during the CPU spans): per second, the syncs in which Qt's widget tree painted something into the
+  window and the paint events of its widgets.
 
 The screen is tall enough (1920x1400) for all 20 rows.
 
@@ -29,6 +34,7 @@ import tempfile
 import time
 
 import bench_program as desk
+import x_damage
 
 TEAMMATES = 19
 SCROLLING = 14
@@ -42,8 +48,11 @@ def team(scrolling):
             for i in range(TEAMMATES)]
 
 
+X_THREAD = "QXcbEventQueue"
+
+
 def threads(pid):
-    """{thread id: (name, voluntary switches)} of a process."""
+    """{thread id: (name, voluntary switches, run time in s or None)} of a process."""
     out = {}
     for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
         try:
@@ -51,26 +60,37 @@ def threads(pid):
             status = (task / "status").read_text()
         except OSError:
             continue
+        try:
+            run = int((task / "schedstat").read_text().split()[0]) / 1e9
+        except (OSError, ValueError, IndexError):
+            run = None  # a kernel without scheduler statistics
         voluntary = next(int(line.split()[1]) for line in status.splitlines()
                          if line.startswith("voluntary_ctxt_switches"))
-        out[int(task.name)] = (name, voluntary)
+        out[int(task.name)] = (name, voluntary, run)
     return out
 
 
-def measure_span(pid, span):
-    cpu = desk.own_cpu(pid)
+def measure_span(pid, span, damage):
+    ticks = desk.own_cpu(pid)
     before = threads(pid)
+    drawn = damage.snapshot()
     started = time.monotonic()
     time.sleep(span)
     elapsed = time.monotonic() - started
-    cpu = desk.own_cpu(pid) - cpu
+    ticks = desk.own_cpu(pid) - ticks
     after = threads(pid)
-    main = (after[pid][1] - before[pid][1]) / elapsed
-    rest = sum(after[t][1] - before.get(t, (None, 0))[1] for t in after if t != pid) / elapsed
-    busiest = max(((after[t][1] - before.get(t, (None, 0))[1], after[t][0]) for t in after if t != pid),
-                  default=(0, "-"))
-    return {"cpu_pct": 100 * cpu / elapsed, "main_wakeups": main, "other_wakeups": rest,
-            "busiest": f"{busiest[1]} {busiest[0] / elapsed:.1f}/s"}
+    rectangles, flushes = damage.since(drawn)
+    # A thread that ended within the span counts for nothing: a lower bound, as the ticks are.
+    exact = all(run is not None for tasks in (before, after) for _, _, run in tasks.values())
+    cpu = sum(after[t][2] - (before[t][2] if t in before else 0) for t in after) if exact else ticks
+
+    def wakeups(keep):
+        return sum(after[t][1] - (before[t][1] if t in before else 0) for t in after if keep(t)) / elapsed
+
+    return {"cpu_pct": 100 * cpu / elapsed, "exact": exact, "main_wakeups": wakeups(lambda t: t == pid),
+            "x_wakeups": wakeups(lambda t: after[t][0] == X_THREAD),
+            "other_wakeups": wakeups(lambda t: t != pid and after[t][0] != X_THREAD),
+            "rectangles": rectangles / elapsed, "flushes": flushes / elapsed}
 
 
 def start_program(prefix, env, display, as_user, stderr=subprocess.DEVNULL):
@@ -81,6 +101,14 @@ def start_program(prefix, env, display, as_user, stderr=subprocess.DEVNULL):
             process.kill()
             sys.exit(f"no window titled {title} appeared")
     return process
+
+
+def team_window(display, pid):
+    """The X id of the program's team window."""
+    found = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid), "--name",
+                            "^Pondra Team$"], env=dict(os.environ, DISPLAY=display), stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True, check=True).stdout.split()
+    return int(found[0])
 
 
 def end_program(process):
@@ -97,12 +125,13 @@ def switch(server, scrolling):
 
 
 def painting_counts(log, start, end):
-    """Qt's painting log between two offsets: window repaints, flushes to the X server, widget paints."""
+    """Qt's painting log between two offsets: the window's syncs that painted something, widget paints."""
     with open(log, "rb") as f:
         f.seek(start)
         text = f.read(end - start).decode(errors="replace")
-    return (text.count("Painting and flushing dirty"), text.count("Flushing top level"),
-            text.count(": Drawing QRegion"))
+    syncs = text.count("Painting and flushing dirty") - text.count(
+        "Painting and flushing dirty top level QRegion(null) and dirty widgets QList()")
+    return syncs, text.count(": Drawing QRegion")
 
 
 def main():
@@ -125,13 +154,15 @@ def main():
                                                        members=TEAMMATES, keep_reading=False)
         process = start_program(prefix, env, display, as_user)
         time.sleep(5)  # the team arrives and is drawn
+        damage = x_damage.DamageCounter(display, team_window(display, process.pid))
         for _ in range(args.rounds):
             for scrolling in (True, False):
                 switch(server, scrolling)
                 if scrolling and args.screenshot and not spans[True]:
                     subprocess.run(["import", "-window", "root", args.screenshot], env=dict(env, DISPLAY=display),
                                    check=False)
-                spans[scrolling].append(measure_span(process.pid, args.span))
+                spans[scrolling].append(measure_span(process.pid, args.span, damage))
+        damage.close()
         end_program(process)
 
         log = work / "painting.log"
@@ -152,16 +183,21 @@ def main():
     def mean(values):
         return sum(values) / len(values)
 
-    print(f"{args.rounds} x {args.span:.0f} s per state; {TEAMMATES + 1} rows, {SCROLLING} of them scrolling")
-    print(f"{'state':10} {'CPU %':>7} {'per span':>24} {'main wake/s':>12} {'other wake/s':>13} "
-          f"{'busiest other':>20} {'repaints/s':>11} {'flushes/s':>10} {'widget paints/s':>16}")
+    exact = all(r["exact"] for rows in spans.values() for r in rows)
+    print(f"{args.rounds} x {args.span:.0f} s per state; {TEAMMATES + 1} rows, {SCROLLING} of them scrolling; "
+          f"CPU from {'the scheduler' if exact else 'clock ticks'}")
+    print(f"{'state':10} {'CPU %':>7} {'per span':>24} {'main wake/s':>12} {'X wake/s':>9} {'other wake/s':>13} "
+          f"{'rects/s':>8} {'flushes/s':>10} {'Qt syncs/s':>11} {'widget paints/s':>16}")
     for scrolling, name in ((True, "scrolling"), (False, "short")):
         rows = spans[scrolling]
         per_span = " ".join(f"{r['cpu_pct']:.2f}" for r in rows)
-        print(f"{name:10} {mean([r['cpu_pct'] for r in rows]):6.2f}% {per_span:>24} "
-              f"{mean([r['main_wakeups'] for r in rows]):12.1f} {mean([r['other_wakeups'] for r in rows]):13.1f} "
-              f"{rows[-1]['busiest']:>20} {counts[scrolling][0]:11.1f} {counts[scrolling][1]:10.1f} "
-              f"{counts[scrolling][2]:16.1f}")
+
+        def average(key):
+            return mean([r[key] for r in rows])
+
+        print(f"{name:10} {average('cpu_pct'):6.2f}% {per_span:>24} {average('main_wakeups'):12.1f} "
+              f"{average('x_wakeups'):9.1f} {average('other_wakeups'):13.1f} {average('rectangles'):8.1f} "
+              f"{average('flushes'):10.1f} {counts[scrolling][0]:11.1f} {counts[scrolling][1]:16.1f}")
     above = mean([r["cpu_pct"] for r in spans[True]]) - mean([r["cpu_pct"] for r in spans[False]])
     print(f"scrolling above short: {above:.2f} % of one core (target <= 1 %, goal 0.5 %)")
 

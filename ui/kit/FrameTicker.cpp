@@ -1,7 +1,10 @@
 #include "ui/kit/FrameTicker.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGraphicsEffect>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -19,7 +22,7 @@ FrameTicker::~FrameTicker()
 
 qint64 FrameTicker::nowMs() const
 {
-    return m_scheduler.now().toMSecsSinceEpoch();
+    return m_stepping ? m_stepNowMs : m_scheduler.now().toMSecsSinceEpoch();
 }
 
 FrameTicker::Client* FrameTicker::find(const QObject* client)
@@ -102,12 +105,16 @@ void FrameTicker::updateTimers()
         m_stepTimer = {};
         return;
     }
+    // A text moving at a steady speed is due at a steady rhythm (every 40 ms
+    // at 25 px/s): the timer repeats at that rhythm and is set anew only when
+    // the next moment falls elsewhere, not at every step.
     if (m_stepTimer.isActive() && m_stepTimerDueMs == *due)
         return;
     m_stepTimer.cancel();
-    m_stepTimerDueMs = *due;
-    const qint64 delay = std::max<qint64>(0, *due - nowMs());
-    m_stepTimer = m_scheduler.after(milliseconds(delay), this, [this] { onStepDue(); });
+    const qint64 now = nowMs();
+    m_stepPeriodMs = std::max<qint64>(1, *due - now);
+    m_stepTimerDueMs = now + m_stepPeriodMs;
+    m_stepTimer = m_scheduler.every(milliseconds(m_stepPeriodMs), this, [this] { onStepDue(); });
 }
 
 void FrameTicker::onTick()
@@ -128,9 +135,14 @@ void FrameTicker::onTick()
 
 void FrameTicker::onStepDue()
 {
-    m_stepTimer = {};
-    m_stepping = true;
     const qint64 now = nowMs();
+    // The timer fires again a period on, from when it was due. One that
+    // fires late (the clock it runs on drifts from the one the texts follow,
+    // or the program was busy) is set anew, so the steps stay on their moments.
+    const bool onTime = now - m_stepTimerDueMs < stepSlackMs;
+    m_stepTimerDueMs = onTime ? m_stepTimerDueMs + m_stepPeriodMs : -1;
+    m_stepping = true;
+    m_stepNowMs = now;
     std::vector<QObject*> due;
     for (const Client& c : m_clients)
         if (c.onStep && c.dueMs <= now)
@@ -155,29 +167,116 @@ void FrameTicker::onStepDue()
     updateTimers();
 }
 
-void FrameTicker::repaint(QWidget* widget)
+void FrameTicker::repaint(QWidget* widget, OpaquePainter paintOpaque)
 {
     if (!widget)
         return;
-    widget->update();
-    if (!m_stepping)
+    if (!m_stepping) {
+        widget->update();
         return;
-    QWidget* window = widget->window();
-    if (std::find(m_moved.begin(), m_moved.end(), window) == m_moved.end())
-        m_moved.emplace_back(window);
+    }
+    m_moved.push_back({widget->window(), widget, std::move(paintOpaque)});
 }
 
 void FrameTicker::paintStepped()
 {
     // What moved is painted and flushed now, all of a window at once, rather
     // than at Qt's next update pass.
-    const auto moved = std::exchange(m_moved, {});
-    for (const QPointer<QWidget>& window : moved) {
-        if (window && window->isVisible()) {
-            QEvent request(QEvent::UpdateRequest);
-            QCoreApplication::sendEvent(window, &request);
+    std::vector<Moved> moved;
+    moved.swap(m_moved);
+    for (auto first = moved.begin(); first != moved.end();) {
+        QWidget* const window = first->window;
+        const auto end =
+            std::partition(first, moved.end(), [window](const Moved& m) { return m.window == window; });
+        const std::span<const Moved> widgets(first, end);
+        first = end;
+        // The window lives while any of its widgets does.
+        if (std::none_of(widgets.begin(), widgets.end(), [](const Moved& m) { return bool(m.widget); }) ||
+            !window->isVisible() || paintStraight(window, widgets))
+            continue;
+        for (const Moved& m : widgets)
+            if (m.widget)
+                m.widget->update();
+        QEvent request(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(window, &request);
+        // The update Qt posted for them would find nothing left to paint.
+        QCoreApplication::removePostedEvents(window, QEvent::UpdateRequest);
+    }
+    moved.clear();
+    if (m_moved.empty())
+        m_moved.swap(moved);
+}
+
+namespace {
+bool covers(const QRegion& region, const QRect& area)
+{
+    // Most shapes hold the area in one of their rectangles.
+    return std::any_of(region.begin(), region.end(), [&area](const QRect& r) { return r.contains(area); }) ||
+           QRegion(area).subtracted(region).isEmpty();
+}
+
+/// Whether all of `widget` shows in its window's own surface: inside every
+/// ancestor and its mask, under no sibling (of it or of an ancestor) stacked
+/// above, with no effect and no native window of its own on the way.
+bool showsWhole(const QWidget* widget)
+{
+    if (!widget->isVisible() || !widget->updatesEnabled())
+        return false;
+    QRect area = widget->rect(); // in the coordinates of `w` below
+    for (const QWidget* w = widget;; w = w->parentWidget()) {
+        if (w->graphicsEffect() || (!w->mask().isEmpty() && !covers(w->mask(), area)))
+            return false;
+        if (w->isWindow())
+            return true;
+        if (w->testAttribute(Qt::WA_NativeWindow))
+            return false;
+        const QWidget* parent = w->parentWidget();
+        area.translate(w->pos());
+        if (!parent->rect().contains(area))
+            return false;
+        const QObjectList& siblings = parent->children();
+        for (qsizetype i = siblings.indexOf(const_cast<QWidget*>(w)) + 1; i < siblings.size(); ++i) {
+            if (!siblings[i]->isWidgetType())
+                continue;
+            const auto* above = static_cast<const QWidget*>(siblings[i]);
+            if (!above->isWindow() && above->isVisible() && above->geometry().intersects(area))
+                return false;
         }
     }
+}
+} // namespace
+
+// Widgets that paint every pixel of their rectangle themselves need none of
+// the widget tree's repaint: no update marks, no paint events, no region
+// work. They are painted straight into the window's backing store, between
+// its begin and end of painting, and that part flushed: as Qt would end up
+// painting them, where they show whole and nothing lies over them.
+bool FrameTicker::paintStraight(QWidget* window, std::span<const Moved> moved)
+{
+    QWindow* handle = window->windowHandle();
+    QBackingStore* store = window->backingStore();
+    if (!handle || !handle->isExposed() || handle->surfaceType() != QSurface::RasterSurface || !store)
+        return false;
+    QRegion region;
+    std::vector<QPoint> places;
+    places.reserve(moved.size());
+    for (const Moved& m : moved) {
+        if (!m.widget || !m.paintOpaque || !showsWhole(m.widget))
+            return false;
+        places.push_back(m.widget->mapTo(window, QPoint()));
+        region += QRect(places.back(), m.widget->size());
+    }
+    store->beginPaint(region);
+    QPaintDevice* device = store->paintDevice();
+    auto* image = device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
+    bool painted = image && image->devicePixelRatio() == 1;
+    for (std::size_t i = 0; painted && i < moved.size(); ++i)
+        painted = moved[i].paintOpaque(*image, places[i]);
+    store->endPaint();
+    if (!painted)
+        return false; // some of it may be cleared or half painted: Qt paints it all anew
+    store->flush(region, handle);
+    return true;
 }
 
 } // namespace pondra

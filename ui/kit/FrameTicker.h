@@ -2,12 +2,14 @@
 
 #include "platform/core/Scheduler.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace pondra {
@@ -18,8 +20,11 @@ namespace pondra {
  * (1/60 s), for motion that follows something (a pointer, a fade); stepping
  * clients are woken only at moments they name, for motion whose next visible
  * change is known in advance (a text that moves a whole pixel every 40 ms).
- * Stepping clients due together run in one wake, and the widgets they hand
- * to `repaint()` are painted together as it ends: one repaint of each window.
+ * Stepping clients due together run in one wake, on one timer that repeats
+ * at their rhythm, and the widgets they hand to `repaint()` are painted
+ * together as it ends: one repaint of each window, or, for widgets that
+ * paint all of their rectangle themselves and show whole, one paint straight
+ * into the window's backing store, with no paint events.
  * Nothing runs, and nothing wakes the program, while no client is attached.
  * Clients detach when hidden; a destroyed client is detached by itself.
  * Main thread only.
@@ -45,14 +50,30 @@ public:
     bool isRunning() const { return m_frameTimer.isActive() || m_stepTimer.isActive(); }
     int clientCount() const { return int(m_clients.size()); }
     Scheduler& scheduler() const { return m_scheduler; }
-    /// The scheduler's clock in milliseconds since the epoch.
+    /// The scheduler's clock in milliseconds since the epoch; during a step,
+    /// the step's moment, the same for every client of it.
     qint64 nowMs() const;
 
+    /// Paints all of a widget's rectangle into `image`, the widget's
+    /// top-left corner at `at`, covering every pixel (nothing of what was
+    /// there shows through); answers false where it cannot.
+    using OpaquePainter = std::function<bool(QImage& image, QPoint at)>;
+
     /// During a step: paints `widget` with the others of the step as it
-    /// ends. Elsewhere: schedules an ordinary update.
-    void repaint(QWidget* widget);
+    /// ends. Elsewhere: schedules an ordinary update. With `paintOpaque`,
+    /// the step may paint it straight into its window's backing store.
+    void repaint(QWidget* widget, OpaquePainter paintOpaque = {});
 
 private:
+    /// A step timer firing this late is set anew.
+    static constexpr qint64 stepSlackMs = 4;
+
+    struct Moved
+    {
+        QWidget* window = nullptr;
+        QPointer<QWidget> widget;
+        OpaquePainter paintOpaque;
+    };
     struct Client
     {
         QObject* object = nullptr;
@@ -66,16 +87,20 @@ private:
     void onTick();
     void onStepDue();
     void paintStepped();
+    bool paintStraight(QWidget* window, std::span<const Moved> moved);
     void updateTimers();
 
     Scheduler& m_scheduler;
     std::vector<Client> m_clients;
     TimerHandle m_frameTimer;
     TimerHandle m_stepTimer;
-    qint64 m_stepTimerDueMs = 0;
+    /// When the step timer fires next (-1: not known), and its period.
+    qint64 m_stepTimerDueMs = -1;
+    qint64 m_stepPeriodMs = 0;
     bool m_stepping = false;
-    /// The windows whose widgets the running step moved.
-    std::vector<QPointer<QWidget>> m_moved;
+    qint64 m_stepNowMs = 0;
+    /// What the running step moved; its room is kept from step to step.
+    std::vector<Moved> m_moved;
 };
 
 } // namespace pondra

@@ -113,10 +113,21 @@ void WindowSurface::rebuild()
     m_cache = QPixmap::fromImage(std::move(image));
 }
 
-void WindowSurface::paint(QPainter& painter, const QRect& exposed)
+void WindowSurface::ensureCache()
 {
     if (m_dirty || m_cache.deviceIndependentSize().toSize() != m_window.size())
         rebuild();
+}
+
+qint64 WindowSurface::cacheKey()
+{
+    ensureCache();
+    return m_cache.cacheKey();
+}
+
+void WindowSurface::paint(QPainter& painter, const QRect& exposed)
+{
+    ensureCache();
     const qreal dpr = m_cache.devicePixelRatio();
     const QRect source(QPointF(exposed.topLeft() * dpr).toPoint(), QSizeF(exposed.size() * dpr).toSize());
     // The backing store of a translucent window is already clear here.

@@ -60,8 +60,11 @@ public:
 
     /// Paints the background inside `exposed` (a paint event's rectangle).
     void paint(QPainter& painter, const QRect& exposed);
+    /// Changes whenever what `paint` paints changes.
+    qint64 cacheKey();
 
 private:
+    void ensureCache();
     void rebuild();
     void updateMask();
 

@@ -4,6 +4,7 @@
 #include "ui/kit/PlainText.h"
 #include "ui/kit/WindowSight.h"
 
+#include <QBackingStore>
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -11,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace pondra {
 
@@ -84,6 +87,7 @@ void MarqueeText::setOpacity(qreal opacity)
 void MarqueeText::setBackdrop(Backdrop backdrop)
 {
     m_backdrop = std::move(backdrop);
+    m_stripKey.reset();
     setAttribute(Qt::WA_OpaquePaintEvent, bool(m_backdrop));
     update();
 }
@@ -102,9 +106,11 @@ void MarqueeText::relayout()
 
 void MarqueeText::renderLine()
 {
-    // Laid out once per change; each step draws the laid-out glyphs at the
-    // new offset. (A pre-drawn image of the line would round the blending of
-    // the glyphs' edges differently from drawing them where they stand.)
+    // Laid out once per change; each step copies the line drawn over what
+    // lies beneath it (copyFromStrip), or draws the laid-out glyphs at the
+    // new offset where it cannot.
+    m_stripKey.reset();
+    m_strip = QImage();
     if (!m_scrolls) {
         m_line = QStaticText();
         return;
@@ -123,6 +129,11 @@ int MarqueeText::offsetAt(qint64 msSinceEpoch) const
 int MarqueeText::currentOffset() const
 {
     return offsetAt(m_ticker.nowMs());
+}
+
+int MarqueeText::textTop() const
+{
+    return (height() - QFontMetrics(font()).height()) / 2;
 }
 
 std::optional<qint64> MarqueeText::nextStep(qint64 nowMs) const
@@ -154,8 +165,17 @@ std::optional<qint64> MarqueeText::nextStep(qint64 nowMs) const
 std::optional<qint64> MarqueeText::onStep()
 {
     const qint64 now = m_ticker.nowMs();
-    if (offsetAt(now) != m_drawnOffset)
-        m_ticker.repaint(this);
+    if (const int offset = offsetAt(now); offset != m_drawnOffset) {
+        // A line that can be copied goes straight into the window's backing store.
+        if (m_backdrop && m_opacity == 1 && (!m_stripKey || !m_strip.isNull())) {
+            m_ticker.repaint(this, [this, offset](QImage& image, QPoint at) {
+                m_drawnOffset = offset;
+                return copyFromStrip(image, at, rect(), true);
+            });
+        } else {
+            m_ticker.repaint(this);
+        }
+    }
     return nextStep(now);
 }
 
@@ -181,24 +201,118 @@ void MarqueeText::updateTicking()
 
 void MarqueeText::paintEvent(QPaintEvent* event)
 {
+    if (m_scrolls) {
+        m_drawnOffset = currentOffset();
+        // The image Qt paints this widget into, where a copy can go straight in.
+        QPoint redirection;
+        QPaintDevice* device = sharedPainter() ? nullptr : redirected(&redirection);
+        if (device && device->devType() == QInternal::Image) {
+            auto* target = static_cast<QImage*>(device);
+            QBackingStore* store = window()->backingStore();
+            if (copyFromStrip(*target, -redirection, event->region(),
+                              store && store->paintDevice() == device))
+                return;
+        }
+    }
     QPainter painter(this);
     if (m_backdrop) {
         const QPoint origin = mapTo(window(), QPoint());
         painter.translate(-origin);
-        m_backdrop(painter, event->rect().translated(origin));
+        m_backdrop.paint(painter, event->rect().translated(origin));
         painter.translate(origin);
     }
     painter.setOpacity(m_opacity);
+    painter.setPen(m_colour);
+    painter.setFont(font());
     if (!m_scrolls) {
-        painter.setPen(m_colour);
-        painter.setFont(font());
         painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_elided);
         return;
     }
-    m_drawnOffset = currentOffset();
+    painter.drawStaticText(QPoint(m_drawnOffset, textTop()), m_line);
+}
+
+// A step copies the visible part of the line, drawn once over its backdrop,
+// into the image being painted, instead of blending every glyph again: the
+// same pixels, as long as what the line was drawn over is exactly what lies
+// beneath it here. That holds when the backdrop is one colour along each
+// line of pixels (the text may then stand anywhere) and either opaque, or
+// copied into the backing store of a translucent window, which Qt clears to
+// transparent before it paints there. The copy needs no painter: it goes
+// straight into the image, this widget's top-left corner at `at`, within
+// `region`.
+bool MarqueeText::copyFromStrip(QImage& target, QPoint at, const QRegion& region, bool inBackingStore)
+{
+    if (!m_backdrop || m_opacity != 1 || target.devicePixelRatio() != 1)
+        return false;
+    const QWidget* top = window();
+    const bool cleared =
+        inBackingStore && target.hasAlphaChannel() && top->testAttribute(Qt::WA_TranslucentBackground);
+    const QRect parts = region.boundingRect() & rect();
+    if (!target.rect().contains(parts.translated(at)))
+        return false;
+    const qint64 backdrop = m_backdrop.key ? m_backdrop.key() : 0;
+    const StripKey key{size(), mapTo(top, QPoint()), m_colour, backdrop, target.format(), cleared};
+    if (key != m_stripKey)
+        drawStrip(key);
+    if (m_strip.isNull())
+        return false;
+    const int stripLeft = width() - m_drawnOffset; // the strip's column at this widget's left edge
+    if (stripLeft < 0 || stripLeft + width() > m_strip.width())
+        return false;
+    const uchar* strip = m_strip.constBits();
+    uchar* image = target.bits();
+    for (const QRect& r : region) {
+        const QRect part = r & rect();
+        for (int y = part.top(); y <= part.bottom(); ++y) {
+            const uchar* from = strip + y * m_strip.bytesPerLine() + (stripLeft + part.left()) * 4;
+            uchar* to = image + (y + at.y()) * target.bytesPerLine() + (at.x() + part.left()) * 4;
+            std::memcpy(to, from, std::size_t(part.width()) * 4);
+        }
+    }
+    return true;
+}
+
+void MarqueeText::drawStrip(const StripKey& key)
+{
+    m_stripKey = key;
+    m_strip = QImage();
+    const int w = width();
+    const int h = height();
+    if (w <= 0 || h <= 0 ||
+        (key.format != QImage::Format_RGB32 && key.format != QImage::Format_ARGB32_Premultiplied))
+        return;
+    // What lies beneath, painted as it is painted here: over transparent, so
+    // that a backdrop that is not opaque shows as such.
+    QImage beneath(w, h, QImage::Format_ARGB32_Premultiplied);
+    beneath.fill(Qt::transparent);
+    {
+        QPainter painter(&beneath);
+        painter.translate(-key.origin);
+        m_backdrop.paint(painter, QRect(key.origin, size()));
+    }
+    std::vector<QRgb> lineColours(std::size_t(h), 0);
+    for (int y = 0; y < h; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(beneath.constScanLine(y));
+        if (!std::all_of(line, line + w, [first = line[0]](QRgb pixel) { return pixel == first; }))
+            return;
+        if (!key.cleared && qAlpha(line[0]) != 255)
+            return;
+        lineColours[std::size_t(y)] = line[0];
+    }
+    QImage strip(m_textWidth + 2 * w, h, key.format);
+    // Laid out for the widget's resolution, as where it stands.
+    strip.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+    strip.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(strip.scanLine(y));
+        std::fill(line, line + strip.width(), lineColours[std::size_t(y)]);
+    }
+    QPainter painter(&strip);
     painter.setPen(m_colour);
     painter.setFont(font());
-    painter.drawStaticText(QPoint(m_drawnOffset, (height() - QFontMetrics(font()).height()) / 2), m_line);
+    painter.drawStaticText(QPoint(w, textTop()), m_line);
+    painter.end();
+    m_strip = std::move(strip);
 }
 
 void MarqueeText::resizeEvent(QResizeEvent*)

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QImage>
 #include <QPointer>
 #include <QStaticText>
 #include <QWidget>
@@ -23,8 +24,16 @@ class MarqueeText final : public QWidget
 public:
     static constexpr double speed = 25;
     static constexpr int scrollingClusters = 20;
-    /// Paints what lies beneath the text, in window coordinates, within the rectangle given.
-    using Backdrop = std::function<void(QPainter&, const QRect&)>;
+    /// What lies beneath the text.
+    struct Backdrop
+    {
+        /// Paints it, in window coordinates, within the rectangle given.
+        std::function<void(QPainter&, const QRect&)> paint;
+        /// Changes whenever what `paint` paints changes.
+        std::function<qint64()> key;
+
+        explicit operator bool() const { return bool(paint); }
+    };
 
     MarqueeText(FrameTicker& ticker, QWidget* parent = nullptr);
     ~MarqueeText() override;
@@ -37,7 +46,9 @@ public:
     /// The text's opacity, for a swap that fades it (1 at rest).
     void setOpacity(qreal opacity);
     /// With a backdrop the text paints all of its rectangle itself, so the
-    /// window's panel and row beneath are not painted again at every step.
+    /// window's panel and row beneath are not painted again at every step;
+    /// where the backdrop is one colour along each line, a step only copies
+    /// the visible part of the line drawn once over it.
     void setBackdrop(Backdrop backdrop);
     bool isScrolling() const { return m_scrolls; }
     /// The measured width of the laid-out text.
@@ -61,7 +72,23 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    /// What the drawn line depends on besides the text and the font.
+    struct StripKey
+    {
+        QSize size;
+        QPoint origin;
+        QColor colour;
+        qint64 backdrop = 0;
+        QImage::Format format = QImage::Format_Invalid;
+        bool cleared = false;
+
+        bool operator==(const StripKey&) const = default;
+    };
+
     int offsetAt(qint64 msSinceEpoch) const;
+    int textTop() const;
+    bool copyFromStrip(QImage& target, QPoint at, const QRegion& region, bool inBackingStore);
+    void drawStrip(const StripKey& key);
     std::optional<qint64> nextStep(qint64 nowMs) const;
     std::optional<qint64> onStep();
     void relayout();
@@ -81,6 +108,10 @@ private:
     QStaticText m_line;
     QString m_elided;
     int m_drawnOffset = 0;
+    /// The line over its backdrop, a box's width of backdrop on either side:
+    /// null where the backdrop does not allow it.
+    QImage m_strip;
+    std::optional<StripKey> m_stripKey;
 };
 
 } // namespace pondra

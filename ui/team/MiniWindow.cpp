@@ -148,7 +148,8 @@ MiniUserRow* MiniWindow::makeRow()
     auto* row = new MiniUserRow(*m_ticker, this);
     // Beneath a status lies the panel alone: the status paints that part of
     // it itself, so a step repaints neither the window nor the row.
-    row->setBackdrop([this](QPainter& painter, const QRect& exposed) { m_surface.paint(painter, exposed); });
+    row->setBackdrop({[this](QPainter& painter, const QRect& exposed) { m_surface.paint(painter, exposed); },
+                      [this] { return m_surface.cacheKey(); }});
     connect(row, &MiniUserRow::ringRequested, this, [this, row] { onRing(row); });
     connect(row, &MiniUserRow::presenceToggleRequested, this, &MiniWindow::onTogglePresence);
     connect(row, &MiniUserRow::statusEditRequested, this, &MiniWindow::onEditStatus);

@@ -10,6 +10,8 @@
 
 #include "ViewTesting.h"
 
+#include <QBackingStore>
+#include <QGraphicsOpacityEffect>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -18,6 +20,44 @@ using namespace pondra;
 Q_DECLARE_METATYPE(pondra::Glyph)
 
 namespace {
+
+/// The scheduler given, counting the timers asked of it.
+class CountingScheduler final : public Scheduler
+{
+public:
+    explicit CountingScheduler(Scheduler& inner) : m_inner(inner) {}
+    TimerHandle after(milliseconds delay, QObject* context, std::function<void()> step) override
+    {
+        ++timers;
+        return m_inner.after(delay, context, std::move(step));
+    }
+    TimerHandle every(milliseconds period, QObject* context, std::function<void()> step) override
+    {
+        ++timers;
+        return m_inner.every(period, context, std::move(step));
+    }
+    QDateTime now() const override { return m_inner.now(); }
+    QTimeZone timeZone() const override { return m_inner.timeZone(); }
+    qint64 monotonicMs() const override { return m_inner.monotonicMs(); }
+
+    int timers = 0;
+
+private:
+    Scheduler& m_inner;
+};
+
+/// Counts the paint events and update requests an object receives.
+struct PaintsAndRequests final : QObject
+{
+    int paints = 0;
+    int requests = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        requests += event->type() == QEvent::UpdateRequest ? 1 : 0;
+        return false;
+    }
+};
 
 QString repeated(const QString& unit, int times)
 {
@@ -324,6 +364,121 @@ private Q_SLOTS:
         ticker.detach(&right);
         QVERIFY(!ticker.isRunning());
         QCOMPARE(scheduler.pendingCount(), 0);
+    }
+
+    void aSteadyRhythmKeepsOneTimer()
+    {
+        VirtualScheduler time;
+        CountingScheduler scheduler(time);
+        FrameTicker ticker(scheduler);
+        QObject client;
+        QList<qint64> wakes;
+        qint64 named = ticker.nowMs() + 40;
+        ticker.attachAt(&client, named, [&]() -> std::optional<qint64> {
+            wakes << ticker.nowMs();
+            return named += 40;
+        });
+        time.advance(milliseconds(1000));
+        QCOMPARE(wakes.size(), 25);
+        // Every 40 ms, on one timer rather than one for each step.
+        QCOMPARE(scheduler.timers, 1);
+
+        // The clock the steps follow is set back: no step runs before the
+        // moment it named.
+        wakes.clear();
+        time.setNow(time.now().addMSecs(-15));
+        time.advance(milliseconds(200));
+        QVERIFY(!wakes.isEmpty());
+        QCOMPARE(wakes.last(), named - 40);
+        for (int i = 1; i < wakes.size(); ++i)
+            QCOMPARE(wakes[i] - wakes[i - 1], 40);
+
+        // Set forward: the late step runs at once, the next ones on their moments.
+        wakes.clear();
+        time.setNow(time.now().addMSecs(15));
+        const qint64 late = named;
+        time.advance(milliseconds(200));
+        QCOMPARE(wakes.first(), late + 15);
+        QCOMPARE(wakes.last(), named - 40);
+        for (int i = 2; i < wakes.size(); ++i)
+            QCOMPARE(wakes[i] - wakes[i - 1], 40);
+        // Each change of rhythm set the timer anew a couple of times, no more.
+        QVERIFY2(scheduler.timers <= 5, qPrintable(QString::number(scheduler.timers)));
+        ticker.detach(&client);
+        QVERIFY(!ticker.isRunning());
+    }
+
+    void stepsPaintStraightWhereNothingCoversThem_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<bool>("straight");
+        QTest::newRow("shows whole") << "whole" << true;
+        QTest::newRow("a sibling over it") << "covered" << false;
+        QTest::newRow("cut by its parent's shape") << "masked" << false;
+        QTest::newRow("an effect on it") << "effect" << false;
+        QTest::newRow("a native window of its own") << "native" << false;
+        QTest::newRow("its painter declines") << "declines" << false;
+        QTest::newRow("no painter") << "none" << false;
+    }
+    void stepsPaintStraightWhereNothingCoversThem()
+    {
+        QFETCH(QString, setting);
+        QFETCH(bool, straight);
+        VirtualScheduler scheduler;
+        FrameTicker ticker(scheduler);
+        QWidget window;
+        window.resize(100, 60);
+        QWidget row(&window);
+        row.setGeometry(0, 0, 100, 40);
+        QWidget text(&row);
+        text.setGeometry(10, 10, 50, 10);
+        text.setAttribute(Qt::WA_OpaquePaintEvent);
+        QWidget beside(&row); // stacked over the text
+        beside.setGeometry(setting == QLatin1String("covered") ? QRect(40, 5, 30, 20) : QRect(70, 5, 20, 20));
+        if (setting == QLatin1String("masked"))
+            row.setMask(QRegion(0, 0, 100, 15));
+        if (setting == QLatin1String("effect"))
+            text.setGraphicsEffect(new QGraphicsOpacityEffect(&text));
+        if (setting == QLatin1String("native"))
+            text.setAttribute(Qt::WA_NativeWindow);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCoreApplication::processEvents();
+
+        const QColor fill(12, 34, 56);
+        FrameTicker::OpaquePainter painter;
+        if (setting != QLatin1String("none")) {
+            painter = [&](QImage& image, QPoint at) {
+                if (setting == QLatin1String("declines"))
+                    return false;
+                QPainter(&image).fillRect(QRect(at, text.size()), fill);
+                return true;
+            };
+        }
+        ticker.attachAt(&text, ticker.nowMs() + 40, [&]() -> std::optional<qint64> {
+            ticker.repaint(&text, painter);
+            return ticker.nowMs() + 40;
+        });
+        PaintsAndRequests textEvents;
+        text.installEventFilter(&textEvents);
+        PaintsAndRequests windowEvents;
+        window.installEventFilter(&windowEvents);
+        for (int i = 0; i < 5; ++i) {
+            scheduler.advance(milliseconds(40));
+            QCoreApplication::processEvents();
+        }
+        if (straight) {
+            // Painted into the backing store and flushed: no paint event, no update.
+            QCOMPARE(textEvents.paints, 0);
+            QCOMPARE(windowEvents.requests, 0);
+            const auto* store = static_cast<const QImage*>(window.backingStore()->paintDevice());
+            QCOMPARE(store->pixelColor(text.mapTo(&window, QPoint(25, 5))), fill);
+        } else {
+            // Repainted the usual way, once a step, with no update left behind for later.
+            QCOMPARE(textEvents.paints, 5);
+            QCOMPARE(windowEvents.requests, 5);
+        }
+        ticker.detach(&text);
     }
 
     void surfaceIsTranslucentOnlyWithACompositor_data()

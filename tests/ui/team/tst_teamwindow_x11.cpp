@@ -6,6 +6,7 @@
 #include "ui/kit/FrameTicker.h"
 #include "ui/kit/WindowFinder.h"
 #include "ui/kit/WindowSight.h"
+#include "ui/team/MarqueeText.h"
 #include "ui/team/MiniUserRow.h"
 #include "ui/team/MiniWindow.h"
 
@@ -16,8 +17,10 @@
 
 #include "platform/compositing/FakeCompositingQuery.h"
 
-#include <QJsonArray>
+#include <QBackingStore>
 #include <QFile>
+#include <QJsonArray>
+#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QToolTip>
@@ -180,6 +183,81 @@ private Q_SLOTS:
 
         QVERIFY(movePointer(QPoint(1200, 1000)));
         QTRY_VERIFY(!own->isHovering());
+    }
+
+    void scrollingStatusesGoStraightToTheScreenAsTheyAreDrawn_data()
+    {
+        QTest::addColumn<bool>("compositing");
+        QTest::newRow("translucent, with a compositor") << true;
+        QTest::newRow("opaque, without") << false;
+    }
+    void scrollingStatusesGoStraightToTheScreenAsTheyAreDrawn()
+    {
+        QFETCH(bool, compositing);
+        test::AppRig rig;
+        rig.build();
+        MiniWindow window(*rig.app, std::make_shared<FakeCompositingQuery>(compositing));
+        window.move(100, 100);
+        QList<RemoteUser> team;
+        for (int i = 0; i < 3; ++i) {
+            RemoteUser u;
+            u.id = QStringLiteral("M%1").arg(i);
+            u.name = QStringLiteral("Member %1").arg(i);
+            u.team = QStringLiteral("Blue");
+            u.idleState = QStringLiteral("active");
+            u.status =
+                QStringLiteral("Working on item %1 of the plan").arg(i) + QString(i * 4, QLatin1Char('w'));
+            team << u;
+        }
+        window.showTeam(team);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCoreApplication::processEvents();
+        QList<MarqueeText*> texts;
+        test::PaintCounter windowPaints(&window);
+        std::vector<std::unique_ptr<test::PaintCounter>> textPaints;
+        for (MiniUserRow* row : window.rows()) {
+            texts << row->findChild<MarqueeText*>();
+            QVERIFY(texts.last() && texts.last()->isScrolling());
+            textPaints.push_back(std::make_unique<test::PaintCounter>(texts.last()));
+        }
+
+        // The steps fall a millisecond after each whole pixel: from just
+        // after one, every 40 ms.
+        const int start = texts[0]->currentOffset();
+        while (texts[0]->currentOffset() == start)
+            rig.scheduler.advance(milliseconds(1));
+        rig.scheduler.advance(milliseconds(1));
+        int stepPaints = 0;
+        for (int step = 0; step < 30; ++step) {
+            for (const auto& paints : textPaints)
+                paints->count = 0;
+            windowPaints.count = 0;
+            rig.scheduler.advance(milliseconds(40));
+            for (const auto& paints : textPaints)
+                stepPaints += paints->count;
+            stepPaints += windowPaints.count;
+            // What the window's backing store holds after the step, beside
+            // the window drawn by a painter, each text's glyphs where it stands.
+            const auto* store = static_cast<const QImage*>(window.backingStore()->paintDevice());
+            QImage drawn(store->size(), store->format());
+            drawn.fill(Qt::transparent);
+            {
+                // (A window cut to its shape renders from its shape's corner.)
+                QPainter painter(&drawn);
+                const QRegion shape = window.mask();
+                window.render(&painter, shape.isEmpty() ? QPoint() : shape.boundingRect().topLeft(),
+                              QRegion(), QWidget::DrawChildren);
+            }
+            for (MarqueeText* text : texts) {
+                const QRect area(text->mapTo(&window, QPoint()), text->size());
+                QCOMPARE(store->copy(area), drawn.copy(area));
+            }
+        }
+        // 25 px/s, each step painted straight into the backing store: no
+        // paint events for the texts, nor for what lies beneath them.
+        QCOMPARE(start - texts[0]->currentOffset(), 31);
+        QCOMPARE(stepPaints, 0);
     }
 
     void scrollingStopsWhileTheWindowIsCovered()
