@@ -52,7 +52,7 @@ std::optional<QString> defaultNowPlayingScriptPath()
     const QString programFolder = QCoreApplication::applicationDirPath();
     if (programFolder.isEmpty())
         return std::nullopt;
-    return QDir::cleanPath(programFolder + QStringLiteral("/../share/pondra/") + scriptName);
+    return QDir::cleanPath(programFolder + QStringLiteral("/../lib/pondra/") + scriptName);
 }
 
 NowPlayingMonitor::NowPlayingMonitor(Scheduler& scheduler, QString interpreterPath,
