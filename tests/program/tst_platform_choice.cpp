@@ -38,13 +38,14 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("before");
         QTest::addColumn<QList<QByteArray>>("during");
         const QByteArray unset;
-        QTest::newRow("an X display") << QList<QByteArray>{":3", unset, unset}
-                                      << QList<QByteArray>{":3", "xcb", "1"};
-        QTest::newRow("no display") << QList<QByteArray>{unset, unset, unset} << QList<QByteArray>{unset, unset, unset};
-        QTest::newRow("the user's own choices") << QList<QByteArray>{":3", "wayland", "0"}
-                                                << QList<QByteArray>{":3", "wayland", "0"};
-        QTest::newRow("the user's platform only") << QList<QByteArray>{":3", "offscreen", unset}
-                                                  << QList<QByteArray>{":3", "offscreen", "1"};
+        QTest::newRow("an X display")
+            << QList<QByteArray>{":3", unset, unset} << QList<QByteArray>{":3", "xcb", "1"};
+        QTest::newRow("no display") << QList<QByteArray>{unset, unset, unset}
+                                    << QList<QByteArray>{unset, unset, unset};
+        QTest::newRow("the user's own choices")
+            << QList<QByteArray>{":3", "wayland", "0"} << QList<QByteArray>{":3", "wayland", "0"};
+        QTest::newRow("the user's platform only")
+            << QList<QByteArray>{":3", "offscreen", unset} << QList<QByteArray>{":3", "offscreen", "1"};
     }
     void environmentWhileItLives()
     {

@@ -1,5 +1,7 @@
 #include "TrayPanel.h"
 
+#include "XvfbServer.h"
+
 #include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
@@ -48,6 +50,21 @@ QString shortcutText(const QVariant& value)
 }
 
 } // namespace
+
+void startTrayDesktop(XvfbServer& xvfb, PrivateBus& bus)
+{
+    if (!xvfb.start())
+        qFatal("Xvfb did not start");
+    if (!bus.start())
+        qFatal("dbus-daemon did not start");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toLatin1());
+    qputenv("DISPLAY", xvfb.display().toLatin1());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("QT_SCALE_FACTOR", "1");
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    qunsetenv("DESKTOP_SESSION");
+    qunsetenv("QT_QPA_PLATFORMTHEME");
+}
 
 bool TrayHost::start(const PrivateBus& bus)
 {

@@ -12,6 +12,16 @@
 
 namespace pondra::test {
 
+class XvfbServer;
+
+/**
+ * Starts `xvfb` and `bus` and points the application about to be made at
+ * them: the xcb platform at scale 1, and no desktop's own theme (the generic
+ * one, whose tray speaks StatusNotifierItem where a host is on the bus and
+ * XEmbed where none is). Ends the test program where either does not start.
+ */
+void startTrayDesktop(XvfbServer& xvfb, PrivateBus& bus);
+
 /**
  * A desktop panel's tray host on a session bus: a StatusNotifierWatcher with
  * a registered host (our own fake, fake_sni_watcher.py), so that a program

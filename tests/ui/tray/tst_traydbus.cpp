@@ -108,20 +108,9 @@ int main(int argc, char** argv)
     // The bus, the watcher and the X server come first: the tray's kind is
     // chosen when the first icon is made, from what is on the session bus then.
     test::XvfbServer xvfb;
-    if (!xvfb.start())
-        qFatal("Xvfb did not start");
     test::PrivateBus bus;
-    if (!bus.start())
-        qFatal("dbus-daemon did not start");
+    test::startTrayDesktop(xvfb, bus);
     sessionBus = &bus;
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toLatin1());
-    qputenv("DISPLAY", xvfb.display().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("QT_SCALE_FACTOR", "1");
-    // No desktop's own theme: the generic one, whose tray speaks StatusNotifierItem.
-    qunsetenv("XDG_CURRENT_DESKTOP");
-    qunsetenv("DESKTOP_SESSION");
-    qunsetenv("QT_QPA_PLATFORMTHEME");
     test::TrayHost host;
     if (!host.start(bus))
         qFatal("the StatusNotifierWatcher did not start");

@@ -6,6 +6,7 @@
 
 #include "AppRig.h"
 #include "TestProcesses.h"
+#include "TrayPanel.h"
 #include "ViewTesting.h"
 #include "X11Probe.h"
 #include "XvfbServer.h"
@@ -137,18 +138,8 @@ int main(int argc, char** argv)
 {
     // A session bus with no tray host on it, so the tray is the panel's XEmbed one.
     test::XvfbServer xvfb;
-    if (!xvfb.start())
-        qFatal("Xvfb did not start");
     test::PrivateBus bus;
-    if (!bus.start())
-        qFatal("dbus-daemon did not start");
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toLatin1());
-    qputenv("DISPLAY", xvfb.display().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("QT_SCALE_FACTOR", "1");
-    qunsetenv("XDG_CURRENT_DESKTOP");
-    qunsetenv("DESKTOP_SESSION");
-    qunsetenv("QT_QPA_PLATFORMTHEME");
+    test::startTrayDesktop(xvfb, bus);
 
     QApplication app(argc, argv);
     test::fixViewLook();
