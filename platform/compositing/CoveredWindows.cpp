@@ -1,11 +1,9 @@
 #include "platform/compositing/CoveredWindows.h"
 
+#include "platform/x11/Xcb.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 
 namespace pondra {
 
@@ -45,8 +43,8 @@ CoveredWindows::~CoveredWindows()
 
 void CoveredWindows::watch(QWindow* window)
 {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!window || !x11 || !x11->connection())
+    xcb_connection_t* connection = xcb::applicationConnection();
+    if (!window || !connection)
         return;
     const auto id = quint32(window->winId());
     if (m_watched.contains(id))
@@ -58,13 +56,11 @@ void CoveredWindows::watch(QWindow* window)
     m_watched.insert(id, Watched{window, false});
     connect(window, &QObject::destroyed, this, [this, id] { m_watched.remove(id); });
     // Qt's own event mask stays as it is, with the visibility reports added.
-    xcb_connection_t* connection = x11->connection();
-    xcb_get_window_attributes_reply_t* attributes =
-        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, id), nullptr);
+    const xcb::Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, id), nullptr));
     if (!attributes)
         return;
     const quint32 mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
-    std::free(attributes);
     xcb_change_window_attributes(connection, id, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection);
 }

@@ -1,10 +1,8 @@
 #include "platform/compositing/X11CompositingQuery.h"
 
+#include "platform/x11/Xcb.h"
+
 #include <QGuiApplication>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 
 namespace pondra {
 
@@ -43,16 +41,12 @@ bool X11CompositingQuery::isCompositing() const
     if (!connect())
         return false;
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(m_screen);
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        m_connection, xcb_intern_atom(m_connection, 0, name.size(), name.constData()), nullptr);
-    if (!atom)
+    const xcb_atom_t atom = xcb::internAtom(m_connection, name);
+    if (atom == XCB_ATOM_NONE)
         return false;
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-        m_connection, xcb_get_selection_owner(m_connection, atom->atom), nullptr);
-    std::free(atom);
-    const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
-    std::free(owner);
-    return owned;
+    const xcb::Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(m_connection, xcb_get_selection_owner(m_connection, atom), nullptr));
+    return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
 namespace {

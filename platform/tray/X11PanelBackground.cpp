@@ -1,33 +1,16 @@
 #include "platform/tray/X11PanelBackground.h"
 
+#include "platform/x11/Xcb.h"
+
 #include <QGuiApplication>
 #include <QRect>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
 
 namespace pondra {
 
 namespace {
 
-struct FreeReply
-{
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeReply>;
-
-// A window of another client can go at any moment: its error is taken here
-// rather than left to the application's error log.
-template <typename T, typename Cookie, typename Fetch>
-Reply<T> ask(xcb_connection_t* connection, Cookie cookie, Fetch fetch)
-{
-    xcb_generic_error_t* error = nullptr;
-    Reply<T> reply(fetch(connection, cookie, &error));
-    std::free(error);
-    return reply;
-}
+// The panel's windows belong to another client and can go at any moment.
+using xcb::ask;
 
 /// How many windows up the tree to look for one larger than the icon.
 constexpr int levels = 4;
@@ -117,10 +100,9 @@ std::optional<QColor> meanColour(xcb_connection_t* connection, xcb_window_t wind
 
 std::optional<QColor> X11PanelBackground::around(quintptr window) const
 {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->connection() || window == 0)
+    xcb_connection_t* connection = xcb::applicationConnection();
+    if (!connection || window == 0)
         return std::nullopt;
-    xcb_connection_t* connection = x11->connection();
 
     auto child = xcb_window_t(window);
     const auto geometry = [connection](xcb_window_t of) {

@@ -1,20 +1,12 @@
 #include "X11Probe.h"
 
-#include <xcb/xcb.h>
+#include "platform/x11/Xcb.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace pondra::test {
 
-namespace {
-struct FreeReply
-{
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeReply>;
-} // namespace
+using xcb::Reply;
 
 X11Probe::X11Probe(const QString& display)
 {
@@ -106,9 +98,7 @@ QList<quint32> X11Probe::managedWindows() const
 
 quint32 X11Probe::atom(const char* name) const
 {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        m_connection, xcb_intern_atom(m_connection, 1, quint16(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : quint32(XCB_ATOM_NONE);
+    return xcb::internAtom(m_connection, name, true);
 }
 
 QList<quint32> X11Probe::list32(quint32 window, const char* property) const

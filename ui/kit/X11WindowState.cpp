@@ -1,32 +1,18 @@
 #include "ui/kit/X11WindowState.h"
 
+#include "platform/x11/Xcb.h"
+
 #include <QEvent>
-#include <QGuiApplication>
 #include <QList>
 #include <QWidget>
 #include <QWindow>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
 
 namespace pondra {
 
 namespace {
 
-struct FreeReply
-{
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeReply>;
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const QByteArray& name)
-{
-    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, quint16(name.size()), name.constData()), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
+using xcb::internAtom;
+using xcb::Reply;
 
 // Adds the two states to the window's `_NET_WM_STATE`, keeping the others.
 // Written on a window that is not mapped yet, the property is what a window
@@ -36,16 +22,15 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const QByteArray& name)
 // asked as the window-manager conventions say: a message to the root window.
 void addSkipStates(const QWindow& window, bool mapped)
 {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
+    xcb_connection_t* connection = xcb::applicationConnection();
+    if (!connection)
         return;
-    xcb_connection_t* connection = x11->connection();
     // The window's own handle: Qt can replace the native window (a change of
     // the stays-on-top hint while hidden does), and the widget's id is then stale.
     const auto id = xcb_window_t(window.winId());
-    const xcb_atom_t state = internAtom(connection, QByteArrayLiteral("_NET_WM_STATE"));
-    const xcb_atom_t skipTaskbar = internAtom(connection, QByteArrayLiteral("_NET_WM_STATE_SKIP_TASKBAR"));
-    const xcb_atom_t skipPager = internAtom(connection, QByteArrayLiteral("_NET_WM_STATE_SKIP_PAGER"));
+    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
+    const xcb_atom_t skipTaskbar = internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t skipPager = internAtom(connection, "_NET_WM_STATE_SKIP_PAGER");
     if (id == 0 || state == XCB_ATOM_NONE || skipTaskbar == XCB_ATOM_NONE || skipPager == XCB_ATOM_NONE)
         return;
 
