@@ -10,6 +10,8 @@
 #include "ui/tray/CheckForUpdates.h"
 #include "ui/tray/TrayIcon.h"
 
+#include <QCoreApplication>
+
 namespace pondra {
 
 std::unique_ptr<CheckForUpdatesViewModel> makeUpdater()
@@ -26,6 +28,24 @@ std::unique_ptr<QWidget> makeMainWindow(AppState& state, CheckForUpdatesViewMode
     auto* command = new CheckForUpdatesView(updater, std::make_shared<DesktopUrlOpener>(), window.get());
     window->setUpdateAction(command->action());
     return window;
+}
+
+std::unique_ptr<QMessageBox> makeSecondCopyAlert(SingleInstanceGuard::Turn turn)
+{
+    const QString message =
+        QCoreApplication::translate("pondra::SingleInstanceGuard", "Pondra is already running");
+    auto alert = std::make_unique<QMessageBox>(QMessageBox::Information, message, message, QMessageBox::Ok);
+    // Nothing comes forward when the copy holding the lock does not answer
+    // (it hangs, or the lock came from another host).
+    alert->setInformativeText(
+        turn == SingleInstanceGuard::Turn::otherCopySilent
+            ? QCoreApplication::translate("pondra::SingleInstanceGuard",
+                                          "Another copy of Pondra holds its lock but does not answer.")
+            : QCoreApplication::translate("pondra::SingleInstanceGuard",
+                                          "Another copy of Pondra is already open. Switching to it now."));
+    // Above the other copy's window, which is coming forward at the same time.
+    alert->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    return alert;
 }
 
 std::unique_ptr<QObject> makeTray(AppState& state)

@@ -9,7 +9,9 @@
 // ============================================================================
 
 #include "program/IncomingRingObserver.h"
+#include "program/SingleInstance.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QScreen>
 #include <QWidget>
@@ -28,6 +30,11 @@ std::unique_ptr<CheckForUpdatesViewModel> makeUpdater();
 /// The main window, titled "Pondra" (no other window is), with its "Pondra"
 /// menu: "Check for Updates…" first, then the settings and quit actions.
 std::unique_ptr<QWidget> makeMainWindow(AppState& state, CheckForUpdatesViewModel& updater);
+
+/// What a copy that finds another one holding the lock shows before it
+/// ends: "Pondra is already running", and what became of its request to
+/// bring that copy forward. Kept on top, above the other copy's window.
+std::unique_ptr<QMessageBox> makeSecondCopyAlert(SingleInstanceGuard::Turn turn);
 
 /// The tray icon and its menu.
 std::unique_ptr<QObject> makeTray(AppState& state);

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QSysInfo>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -66,7 +67,8 @@ SingleInstanceGuard::SingleInstanceGuard(const QString& settingsFilePath, QObjec
       m_lock(std::make_unique<QLockFile>(lockFilePathFor(settingsFilePath)))
 {
     // A lock goes stale when the copy that took it has gone, however old it
-    // is; one that names no copy is judged by takeOverUnnamedLock().
+    // is; one that names no copy, or this very process, is judged by
+    // takeOverLockLeftBehind().
     m_lock->setStaleLockTime(0);
     m_server.setSocketOptions(QLocalServer::AbstractNamespaceOption);
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstanceGuard::onNewConnection);
@@ -108,7 +110,7 @@ bool SingleInstanceGuard::claim()
             logError(lcApp, "Cannot create the instance lock %s", m_lock->fileName());
             return true;
         }
-        if (!takeOverUnnamedLock())
+        if (!takeOverLockLeftBehind())
             return false;
     }
     if (!m_server.listen(m_key))
@@ -119,7 +121,7 @@ bool SingleInstanceGuard::claim()
     return true;
 }
 
-bool SingleInstanceGuard::takeOverUnnamedLock()
+bool SingleInstanceGuard::takeOverLockLeftBehind()
 {
     // Copies that find the same lock judge and replace it one at a time, each
     // judging the lock that is there now, so that none of them removes the
@@ -131,19 +133,26 @@ bool SingleInstanceGuard::takeOverUnnamedLock()
     qint64 pid = 0;
     QString host;
     QString program;
-    // A lock that names a copy is tryLock()'s to judge, and it has already
-    // replaced one whose copy is gone: what is left is a running copy's, or
-    // one from another machine.
-    if (m_lock->getLockInfo(&pid, &host, &program))
-        return false;
     const QFileInfo lock(m_lock->fileName());
-    if (lock.exists()) {
+    if (m_lock->getLockInfo(&pid, &host, &program)) {
+        // A lock that names a copy is tryLock()'s to judge, and it has already
+        // replaced one whose copy is gone: what is left is a running copy's,
+        // one from another machine, or one that names this very process,
+        // which tryLock() takes for alive. This process does not hold it, so
+        // it was left by a copy that had the same number: in a sandbox with
+        // its own process namespace every start gets the same one.
+        if (pid != QCoreApplication::applicationPid() || host != QSysInfo::machineHostName())
+            return false;
+    } else if (lock.exists()) {
         // A copy writes its lock right after making it: give it that moment.
         const qint64 age = lock.lastModified().msecsTo(QDateTime::currentDateTimeUtc());
         if (qAbs(age) < unnamedLockGrace.count())
             return false;
+    }
+    if (lock.exists()) {
         // QLockFile removes it only while no process holds it, so the lock of
-        // a running copy stays even if its content was spoiled.
+        // a running copy stays, even if its content was spoiled or it is a
+        // copy in another namespace that has our number.
         if (!m_lock->removeStaleLockFile())
             return false;
         logInfo(lcApp, "Took over the instance lock %s, which named no running copy", m_lock->fileName());

@@ -26,7 +26,9 @@ namespace pondra {
  *
  * A lock held by a running copy is never taken over. A lock whose copy is
  * gone, or whose content names no process at all (empty or garbled after a
- * crash or a full disk), is. A running copy stops taking requests as soon as
+ * crash or a full disk), is; so is one that names this very process without
+ * it holding the lock, which a copy killed in a sandbox with its own process
+ * namespace leaves to the next one there. A running copy stops taking requests as soon as
  * it starts to quit, and lets go of the lock when the guard is destroyed, at
  * the very end; a copy started in between waits for the lock.
  */
@@ -90,7 +92,7 @@ private:
     struct Wait;
 
     void onNewConnection();
-    bool takeOverUnnamedLock();
+    bool takeOverLockLeftBehind();
     void stepWait(const std::shared_ptr<Wait>& wait);
     void askOnce(const std::shared_ptr<Wait>& wait);
 

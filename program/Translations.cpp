@@ -24,6 +24,15 @@ QStringList candidates(const QString& uiLanguage)
     }
     return out;
 }
+
+/// "en", "en-GB", "en_US.UTF-8", "en-Latn-US": the primary subtag is "en".
+bool isEnglish(const QString& uiLanguage)
+{
+    qsizetype end = 0;
+    while (end < uiLanguage.size() && uiLanguage.at(end).isLetter())
+        ++end;
+    return QStringView(uiLanguage).left(end).compare(QLatin1String("en"), Qt::CaseInsensitive) == 0;
+}
 } // namespace
 
 Translations::Translations(const QStringList& uiLanguages)
@@ -50,6 +59,10 @@ Translations::Translations(const QStringList& uiLanguages)
             }
             return;
         }
+        // The program's own texts are English: a user who prefers English
+        // gets them as written, not the next language on the list.
+        if (isEnglish(uiLanguage))
+            return;
     }
 }
 

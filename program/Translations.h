@@ -13,8 +13,9 @@ namespace pondra {
  * `uiLanguages` (most preferred first, "de-AT" also tried as "de") for which
  * a translation "pondra_<language>.qm" is found in the translations folder
  * among the program's resources, with Qt's own texts (standard buttons) in
- * the same language where Qt has them. Without a match the texts stay as
- * written. Make it before any window, so every text is looked up in it.
+ * the same language where Qt has them. The search ends at the first English
+ * language ("en", "en-GB"): the texts are written in English. Without a match
+ * the texts stay as written. Make it before any window, so every text is looked up in it.
  */
 class Translations final
 {

@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
-#include <QMessageBox>
 
 #include <optional>
 
@@ -23,19 +22,13 @@ using namespace pondra;
 
 namespace {
 
-/// Another copy runs (and was asked to come forward): say so, and end once the user has read it.
-int runAsSecondCopy(QApplication& app)
+/// Another copy holds the lock: say so, and end once the user has read it.
+int runAsSecondCopy(QApplication& app, SingleInstanceGuard::Turn turn)
 {
     logError(lcApp, "Another instance of Pondra is already running. Quitting.");
-    const QString message =
-        QCoreApplication::translate("pondra::SingleInstanceGuard", "Pondra is already running");
-    QMessageBox alert(QMessageBox::Information, message, message, QMessageBox::Ok);
-    alert.setInformativeText(QCoreApplication::translate(
-        "pondra::SingleInstanceGuard", "Another copy of Pondra is already open. Switching to it now."));
-    // Above the other copy's window, which is coming forward at the same time.
-    alert.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    QObject::connect(&alert, &QMessageBox::finished, &app, &QCoreApplication::quit);
-    alert.show();
+    const std::unique_ptr<QMessageBox> alert = makeSecondCopyAlert(turn);
+    QObject::connect(alert.get(), &QMessageBox::finished, &app, &QCoreApplication::quit);
+    alert->show();
     app.exec();
     return 0;
 }
@@ -63,7 +56,7 @@ int main(int argc, char** argv)
         if (!turn)
             return 0;
         if (*turn != SingleInstanceGuard::Turn::ours)
-            return runAsSecondCopy(app);
+            return runAsSecondCopy(app, *turn);
     }
 
     std::unique_ptr<CheckForUpdatesViewModel> updater = makeUpdater();

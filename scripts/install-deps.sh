@@ -20,6 +20,8 @@ packages=(
     # test services and fixtures
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils dbus python3-dbusmock python3-dbus python3-gi
     mpv mpv-mpris sox xcompmgr openbox tint2 openssl
+    # benchmarks: bench_marquee counts what reaches the X server through the DAMAGE extension
+    libxcb-damage0
 )
 
 missing=()

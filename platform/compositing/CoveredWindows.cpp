@@ -47,22 +47,32 @@ void CoveredWindows::watch(QWindow* window)
     if (!window || !connection)
         return;
     const auto id = quint32(window->winId());
-    if (m_watched.contains(id))
-        return;
     if (!m_filter) {
         m_filter = std::make_unique<Filter>(*this);
         qGuiApp->installNativeEventFilter(m_filter.get());
     }
-    m_watched.insert(id, Watched{window, false});
-    connect(window, &QObject::destroyed, this, [this, id] { m_watched.remove(id); });
-    // Qt's own event mask stays as it is, with the visibility reports added.
+    auto it = m_watched.find(id);
+    if (it == m_watched.end()) {
+        // A window that got a new native window leaves its old record.
+        for (auto old = m_watched.begin(); old != m_watched.end();)
+            old = old->window == window ? m_watched.erase(old) : std::next(old);
+        it = m_watched.insert(id, Watched{window, false});
+        connect(window, &QObject::destroyed, this, [this, id] { m_watched.remove(id); });
+    }
+    // Asked for again each time: Qt writes its default event mask anew when
+    // the window's flags change, and the visibility reports go with it.
+    // Qt's own mask stays as it is, with the visibility reports added.
     const xcb::Reply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, id), nullptr));
-    if (!attributes)
-        return;
-    const quint32 mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
-    xcb_change_window_attributes(connection, id, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(connection);
+    if (attributes && !(attributes->your_event_mask & XCB_EVENT_MASK_VISIBILITY_CHANGE)) {
+        const quint32 mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
+        xcb_change_window_attributes(connection, id, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection);
+    }
+    // The X server reports only changes, and one may have gone unreported
+    // while the mask was rewritten: the window, just shown or raised, counts
+    // as seen until it says otherwise.
+    onVisibility(id, false);
 }
 
 bool CoveredWindows::isCovered(const QWindow* window) const

@@ -13,8 +13,10 @@ namespace pondra {
  * Which of the program's windows are wholly covered by other windows, so
  * that what moves in them can stop. X11 tells a window so (VisibilityNotify)
  * only when it asks, and Qt neither asks nor counts it as a loss of
- * exposure. Under a compositing manager no window is ever covered (each is
- * drawn off screen); on other platforms nothing is reported. Main thread only.
+ * exposure. This holds only where no compositing manager runs: under one,
+ * the X server reports every window as unobscured, since each is drawn off
+ * screen, so there a covered window is not told apart and what moves in it
+ * goes on. On other platforms nothing is reported. Main thread only.
  */
 class CoveredWindows final : public QObject
 {
@@ -23,7 +25,10 @@ public:
     static CoveredWindows& instance();
     ~CoveredWindows() override;
 
-    /// Starts the reports for `window`'s native window; repeating it is harmless.
+    /// Asks for the reports for `window`'s native window, and counts it as
+    /// not covered until the X server says otherwise. Call it again whenever
+    /// the window is shown or raised, or Qt may have written its event mask
+    /// anew (a change of its flags, a new native window).
     void watch(QWindow* window);
     bool isCovered(const QWindow* window) const;
 

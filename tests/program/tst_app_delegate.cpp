@@ -2,6 +2,7 @@
 // what its launch step builds, in which order, and how it answers the
 // notification server and a second copy.
 #include "program/AppDelegate.h"
+#include "program/ProgramViews.h"
 
 #include "AppRig.h"
 #include "RecordingRingWindows.h"
@@ -11,6 +12,8 @@
 
 using namespace pondra;
 using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(pondra::SingleInstanceGuard::Turn)
 
 class TestAppDelegate final : public QObject
 {
@@ -68,6 +71,8 @@ private Q_SLOTS:
     void notificationAnswersReachTheRingManager_data();
     void notificationAnswersReachTheRingManager();
     void mainWindowComesForward();
+    void secondCopyAlertSaysWhatBecameOfTheRequest_data();
+    void secondCopyAlertSaysWhatBecameOfTheRequest();
 };
 
 void TestAppDelegate::launchStepRunsOnTheNextTurn_data()
@@ -197,6 +202,31 @@ void TestAppDelegate::mainWindowComesForward()
     rig.mainWindow.showMinimized();
     rig.delegate->bringMainWindowForward();
     QVERIFY(!rig.mainWindow.isMinimized());
+}
+
+void TestAppDelegate::secondCopyAlertSaysWhatBecameOfTheRequest_data()
+{
+    using Turn = SingleInstanceGuard::Turn;
+    QTest::addColumn<Turn>("turn");
+    QTest::addColumn<QString>("informative");
+    QTest::newRow("the other copy came forward")
+        << Turn::otherCopyCameForward << "Another copy of Pondra is already open. Switching to it now.";
+    // It hangs, or its lock came from another host: nothing comes forward.
+    QTest::newRow("the other copy does not answer")
+        << Turn::otherCopySilent << "Another copy of Pondra holds its lock but does not answer.";
+}
+
+void TestAppDelegate::secondCopyAlertSaysWhatBecameOfTheRequest()
+{
+    QFETCH(SingleInstanceGuard::Turn, turn);
+    QFETCH(QString, informative);
+    const std::unique_ptr<QMessageBox> alert = makeSecondCopyAlert(turn);
+    QCOMPARE(alert->windowTitle(), QStringLiteral("Pondra is already running"));
+    QCOMPARE(alert->text(), QStringLiteral("Pondra is already running"));
+    QCOMPARE(alert->informativeText(), informative);
+    QCOMPARE(alert->icon(), QMessageBox::Information);
+    QCOMPARE(alert->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(alert->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }
 
 QTEST_MAIN(TestAppDelegate)

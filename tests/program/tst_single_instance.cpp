@@ -125,6 +125,8 @@ private Q_SLOTS:
     void lockOfARunningCopyIsKept_data();
     void lockOfARunningCopyIsKept();
     void unnamedLockGetsAMomentToBeWritten();
+    void lockNamingThisProcessIsADeadCopys_data();
+    void lockNamingThisProcessIsADeadCopys();
     void startDuringTheFirstCopysQuit();
     void copyThatDoesNotAnswerIsNotTakenForReached_data();
     void copyThatDoesNotAnswerIsNotTakenForReached();
@@ -267,6 +269,60 @@ void TestSingleInstance::unnamedLockGetsAMomentToBeWritten()
     setModified(lock, now.addMSecs(-SingleInstanceGuard::unnamedLockGrace.count() - 500));
     QVERIFY(guard.claim());
     QCOMPARE(lockOwner(lock), std::optional(QCoreApplication::applicationPid()));
+}
+
+void TestSingleInstance::lockNamingThisProcessIsADeadCopys_data()
+{
+    QTest::addColumn<bool>("heldElsewhere");
+    // In a sandbox with its own process namespace every start gets the same
+    // number: a copy killed there leaves a lock that names the next one.
+    QTest::newRow("held by nobody") << false;
+    // A copy in another namespace, which had the same number, still runs.
+    QTest::newRow("held by another process") << true;
+}
+
+void TestSingleInstance::lockNamingThisProcessIsADeadCopys()
+{
+    QFETCH(bool, heldElsewhere);
+    test::ScopedXdgHome home;
+    const QString settings = settingsIn(home);
+    const QString lock = SingleInstanceGuard::lockFilePathFor(settings);
+    QVERIFY(QDir().mkpath(QFileInfo(lock).absolutePath()));
+    // What a lock of this process says: its number, name and host.
+    QByteArray ours;
+    {
+        QLockFile own(lock + QStringLiteral(".own"));
+        QVERIFY(own.tryLock(0));
+        QFile written(own.fileName());
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        ours = written.readAll();
+    }
+    writeLock(lock, ours, anHourAgo);
+    QCOMPARE(lockOwner(lock), std::optional(QCoreApplication::applicationPid()));
+    test::ManagedProcess holder;
+    if (heldElsewhere) {
+        // util-linux's flock(1) holds it for as long as it runs (its command does not).
+        QVERIFY(holder.start(QStringLiteral("flock"),
+                             {QStringLiteral("--exclusive"), QStringLiteral("--close"), lock,
+                              QStringLiteral("-c"), QStringLiteral("echo held; exec cat")}));
+        QCOMPARE(holder.readLine(), QStringLiteral("held"));
+    }
+
+    SingleInstanceGuard guard(settings);
+    QCOMPARE(guard.claim(), !heldElsewhere);
+    if (heldElsewhere) {
+        // Left as it is while that process holds it; once it is gone, taken over.
+        QFile kept(lock);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), ours);
+        holder.stop();
+        QVERIFY(guard.claim());
+    }
+    // Held now: the next copy finds it running and reaches it.
+    SingleInstanceGuard next(settings);
+    QVERIFY(!next.claim());
+    TurnWait wait(next);
+    QCOMPARE(wait.outcome(), std::optional(Turn::otherCopyCameForward));
 }
 
 void TestSingleInstance::startDuringTheFirstCopysQuit()

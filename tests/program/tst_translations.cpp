@@ -113,6 +113,7 @@ private Q_SLOTS:
             "pondra::FeedUpdater|The request timed out",
             "pondra::SingleInstanceGuard|Pondra is already running",
             "pondra::SingleInstanceGuard|Another copy of Pondra is already open. Switching to it now.",
+            "pondra::SingleInstanceGuard|Another copy of Pondra holds its lock but does not answer.",
         };
         for (const QString& message : messages)
             QTest::newRow(qPrintable(message)) << message;
@@ -138,8 +139,9 @@ private Q_SLOTS:
                     !messages.contains(QStringLiteral("pondra::FeedUpdater|") + line));
     }
 
-    /// The first of the user's languages with a translation wins; a region
-    /// falls back to its language; a file that does not load is passed over.
+    /// The first of the user's languages with a translation wins, up to the
+    /// first English one; a region falls back to its language; a file that
+    /// does not load is passed over.
     void loadsTheFirstMatchingLanguage_data()
     {
         QTest::addColumn<QStringList>("languages");
@@ -155,6 +157,10 @@ private Q_SLOTS:
         QTest::newRow("region falls back") << QStringList{"eo-BR"} << QString() << "eo" << esperanto;
         QTest::newRow("first match wins")
             << QStringList{"fr", "ia-FR", "eo"} << QString() << "ia" << interlingua;
+        // The texts are written in English: a user who prefers it gets them as written.
+        QTest::newRow("English first") << QStringList{"en-GB", "eo"} << QString() << QString() << source;
+        QTest::newRow("English in a later place")
+            << QStringList{"fr", "en", "ia", "eo"} << QString() << QString() << source;
         QTest::newRow("unreadable file passed over") << QStringList{"zz", "eo"} << "pondra_zz.qm"
                                                      << "eo" << esperanto;
     }

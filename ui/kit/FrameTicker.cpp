@@ -25,6 +25,18 @@ qint64 FrameTicker::nowMs() const
     return m_stepping ? m_stepNowMs : m_scheduler.now().toMSecsSinceEpoch();
 }
 
+qint64 FrameTicker::wallAhead()
+{
+    // The two clocks, read one after the other, can straddle a millisecond,
+    // and a time server slews the wall clock gently: a difference within the
+    // slack is the one taken before, so that moments named apart stay in
+    // step. One beyond it is a wall clock set anew.
+    const qint64 ahead = m_scheduler.now().toMSecsSinceEpoch() - m_scheduler.monotonicMs();
+    if (!m_wallAheadMs || qAbs(ahead - *m_wallAheadMs) > stepSlackMs)
+        m_wallAheadMs = ahead;
+    return *m_wallAheadMs;
+}
+
 FrameTicker::Client* FrameTicker::find(const QObject* client)
 {
     auto it = std::find_if(m_clients.begin(), m_clients.end(),
@@ -60,7 +72,7 @@ void FrameTicker::attachAt(QObject* client, qint64 dueMs, std::function<std::opt
     Client& c = add(client);
     c.onFrame = {};
     c.onStep = std::move(onStep);
-    c.dueMs = dueMs;
+    c.dueMono = dueMs - (m_stepping ? *m_wallAheadMs : wallAhead());
     updateTimers();
 }
 
@@ -99,7 +111,7 @@ void FrameTicker::updateTimers()
     std::optional<qint64> due;
     for (const Client& c : m_clients)
         if (c.onStep)
-            due = std::min(due.value_or(c.dueMs), c.dueMs);
+            due = std::min(due.value_or(c.dueMono), c.dueMono);
     if (!due) {
         m_stepTimer.cancel();
         m_stepTimer = {};
@@ -111,7 +123,7 @@ void FrameTicker::updateTimers()
     if (m_stepTimer.isActive() && m_stepTimerDueMs == *due)
         return;
     m_stepTimer.cancel();
-    const qint64 now = nowMs();
+    const qint64 now = m_scheduler.monotonicMs();
     m_stepPeriodMs = std::max<qint64>(1, *due - now);
     m_stepTimerDueMs = now + m_stepPeriodMs;
     m_stepTimer = m_scheduler.every(milliseconds(m_stepPeriodMs), this, [this] { onStepDue(); });
@@ -135,17 +147,20 @@ void FrameTicker::onTick()
 
 void FrameTicker::onStepDue()
 {
-    const qint64 now = nowMs();
+    const qint64 now = m_scheduler.monotonicMs();
     // The timer fires again a period on, from when it was due. One that
-    // fires late (the clock it runs on drifts from the one the texts follow,
-    // or the program was busy) is set anew, so the steps stay on their moments.
+    // fires late (the program was busy) is set anew, so the steps stay on
+    // their moments.
     const bool onTime = now - m_stepTimerDueMs < stepSlackMs;
     m_stepTimerDueMs = onTime ? m_stepTimerDueMs + m_stepPeriodMs : -1;
+    // The step's moment on the wall clock, where it stands now: after the
+    // clock was set back or forward, the clients move to their new places.
+    const qint64 ahead = wallAhead();
     m_stepping = true;
-    m_stepNowMs = now;
+    m_stepNowMs = now + ahead;
     std::vector<QObject*> due;
     for (const Client& c : m_clients)
-        if (c.onStep && c.dueMs <= now)
+        if (c.onStep && c.dueMono <= now)
             due.push_back(c.object);
     for (QObject* object : due) {
         Client* c = find(object);
@@ -155,10 +170,10 @@ void FrameTicker::onStepDue()
         const std::optional<qint64> next = onStep();
         // The client may have left, or attached again, from inside its step.
         c = find(object);
-        if (!c || !c->onStep || c->dueMs > now)
+        if (!c || !c->onStep || c->dueMono > now)
             continue;
         if (next)
-            c->dueMs = std::max(*next, now + 1);
+            c->dueMono = std::max(*next - ahead, now + 1);
         else
             detach(object);
     }

@@ -21,8 +21,12 @@ namespace pondra {
  * clients are woken only at moments they name, for motion whose next visible
  * change is known in advance (a text that moves a whole pixel every 40 ms).
  * Stepping clients due together run in one wake, on one timer that repeats
- * at their rhythm, and the widgets they hand to `repaint()` are painted
- * together as it ends: one repaint of each window, or, for widgets that
+ * at their rhythm. Their moments are wall-clock times, as their positions
+ * are, but the waits for them run on the monotonic clock: a wall clock set
+ * back or forward (a time server's correction, the user setting the time)
+ * neither holds a step back nor brings it on, and the next step finds the
+ * wall clock where it now stands. The widgets they hand to `repaint()` are
+ * painted together as it ends: one repaint of each window, or, for widgets that
  * paint all of their rectangle themselves and show whole, one paint straight
  * into the window's backing store, with no paint events.
  * Nothing runs, and nothing wakes the program, while no client is attached.
@@ -40,18 +44,18 @@ public:
 
     /// `onFrame` runs at every tick until `detach(client)`; attaching again replaces it.
     void attach(QObject* client, std::function<void()> onFrame);
-    /// `onStep` runs once the scheduler's clock reaches `dueMs` (milliseconds
-    /// since the epoch) and answers when it is due next, or nothing to leave;
-    /// a moment that has passed counts as the next millisecond. Attaching
-    /// again replaces the client's callback and moment.
+    /// `onStep` runs once `dueMs` (milliseconds since the epoch) has come, as
+    /// the monotonic clock counts from now, and answers when it is due next,
+    /// or nothing to leave; a moment that has passed counts as the next
+    /// millisecond. Attaching again replaces the client's callback and moment.
     void attachAt(QObject* client, qint64 dueMs, std::function<std::optional<qint64>()> onStep);
     void detach(QObject* client);
     bool isAttached(const QObject* client) const;
     bool isRunning() const { return m_frameTimer.isActive() || m_stepTimer.isActive(); }
     int clientCount() const { return int(m_clients.size()); }
     Scheduler& scheduler() const { return m_scheduler; }
-    /// The scheduler's clock in milliseconds since the epoch; during a step,
-    /// the step's moment, the same for every client of it.
+    /// The scheduler's wall clock in milliseconds since the epoch; during a
+    /// step, the step's moment, the same for every client of it.
     qint64 nowMs() const;
 
     /// Paints all of a widget's rectangle into `image`, the widget's
@@ -65,7 +69,8 @@ public:
     void repaint(QWidget* widget, OpaquePainter paintOpaque = {});
 
 private:
-    /// A step timer firing this late is set anew.
+    /// A step timer firing this late is set anew, and a wall clock this far
+    /// from where the monotonic one puts it counts as set anew.
     static constexpr qint64 stepSlackMs = 4;
 
     struct Moved
@@ -79,7 +84,8 @@ private:
         QObject* object = nullptr;
         std::function<void()> onFrame;
         std::function<std::optional<qint64>()> onStep;
-        qint64 dueMs = 0;
+        /// On the monotonic clock.
+        qint64 dueMono = 0;
         QMetaObject::Connection destroyed;
     };
     Client* find(const QObject* client);
@@ -89,12 +95,17 @@ private:
     void paintStepped();
     bool paintStraight(QWidget* window, std::span<const Moved> moved);
     void updateTimers();
+    qint64 wallAhead();
 
     Scheduler& m_scheduler;
     std::vector<Client> m_clients;
     TimerHandle m_frameTimer;
     TimerHandle m_stepTimer;
-    /// When the step timer fires next (-1: not known), and its period.
+    /// How far the wall clock is ahead of the monotonic one, as last taken:
+    /// read anew at each use, it is taken again only when it moved by more
+    /// than the slack, so that moments named together stay together.
+    std::optional<qint64> m_wallAheadMs;
+    /// When the step timer fires next on the monotonic clock (-1: not known), and its period.
     qint64 m_stepTimerDueMs = -1;
     qint64 m_stepPeriodMs = 0;
     bool m_stepping = false;

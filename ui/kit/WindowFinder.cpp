@@ -1,6 +1,7 @@
 #include "ui/kit/WindowFinder.h"
 
 #include "platform/core/SettingsStore.h"
+#include "ui/kit/WindowSight.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -144,6 +145,7 @@ void showTeamWindow()
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->show();
     window->raise();
+    WindowSight::raised(window);
 }
 
 void setTeamWindowOnTop(bool onTop)
@@ -161,6 +163,9 @@ void setWindowStaysOnTop(QWidget& window, bool onTop)
         // Keep the widget's own record in step without touching the window system.
         window.overrideWindowFlags(onTop ? window.windowFlags() | Qt::WindowStaysOnTopHint
                                          : window.windowFlags() & ~Qt::WindowStaysOnTopHint);
+        // Qt wrote the window's event mask anew, and the window manager
+        // brings a window kept on top to the front.
+        WindowSight::raised(&window);
     } else {
         window.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
     }

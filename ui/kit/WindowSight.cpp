@@ -18,6 +18,14 @@ WindowSight* WindowSight::of(QWidget* window)
     return new WindowSight(window);
 }
 
+void WindowSight::raised(QWidget* window)
+{
+    if (!window)
+        return;
+    if (auto* sight = window->window()->findChild<WindowSight*>(QString(), Qt::FindDirectChildrenOnly))
+        sight->watchAnew(sight->m_exposed);
+}
+
 WindowSight::WindowSight(QWidget* window) : QObject(window), m_window(window)
 {
     m_window->installEventFilter(this);
@@ -26,34 +34,32 @@ WindowSight::WindowSight(QWidget* window) : QObject(window), m_window(window)
                 if (w == m_handle)
                     setState(m_exposed, covered);
             });
-    watchHandle();
+    watchAnew(m_exposed);
 }
 
-void WindowSight::watchHandle()
+void WindowSight::watchAnew(bool exposed)
 {
-    QWindow* handle = m_window->windowHandle();
-    if (!handle || handle == m_handle)
-        return;
-    if (m_handle)
-        m_handle->removeEventFilter(this);
-    m_handle = handle;
-    m_handle->installEventFilter(this);
-    if (m_handle->handle())
+    if (QWindow* handle = m_window->windowHandle(); handle && handle != m_handle) {
+        if (m_handle)
+            m_handle->removeEventFilter(this);
+        m_handle = handle;
+        m_handle->installEventFilter(this);
+    }
+    // Each time: a show, a raise, a change of flags or a new native window
+    // may have rewritten the window's event mask, and the window counts as
+    // seen until the window system says otherwise.
+    if (m_handle && m_handle->handle())
         CoveredWindows::instance().watch(m_handle);
+    setState(exposed, false);
 }
 
 bool WindowSight::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_window) {
-        if (event->type() == QEvent::Show) {
-            // Shown again: seen until the window system says otherwise.
-            watchHandle();
-            if (m_handle && m_handle->handle())
-                CoveredWindows::instance().watch(m_handle);
-            setState(true, CoveredWindows::instance().isCovered(m_handle));
-        } else if (event->type() == QEvent::WinIdChange) {
-            watchHandle();
-        }
+        if (event->type() == QEvent::Show)
+            watchAnew(true);
+        else if (event->type() == QEvent::WinIdChange)
+            watchAnew(m_exposed);
     } else if (watched == m_handle && event->type() == QEvent::Expose) {
         setState(m_handle->isExposed(), m_covered);
     }

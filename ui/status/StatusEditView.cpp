@@ -17,7 +17,7 @@ namespace pondra {
 namespace {
 constexpr int padding = 24;
 
-/// Foundation's "whitespaces": the space separators (Zs) and the tab.
+/// What is trimmed from either end: the Unicode space separators (Zs) and the tab.
 bool isTrimmed(QChar c)
 {
     return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;

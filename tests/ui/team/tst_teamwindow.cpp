@@ -17,6 +17,7 @@
 #include "platform/pointer/FakePointerAndScreens.h"
 #include "records/PhotoDecoder.h"
 
+#include <QBackingStore>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QJsonArray>
@@ -42,6 +43,19 @@ RemoteUser member(const QString& id, const QString& name)
     u.idleState = QStringLiteral("active");
     u.lastUpdate = QStringLiteral("2026-01-05T11:59:00Z");
     return u;
+}
+
+/// `count` teammates whose statuses scroll, each of another length:
+/// different cycles, the same whole-pixel steps.
+QList<RemoteUser> scrollingTeam(int count)
+{
+    QList<RemoteUser> team;
+    for (int i = 0; i < count; ++i) {
+        RemoteUser u = member(QStringLiteral("M%1").arg(i), QStringLiteral("Member %1").arg(i));
+        u.status = QStringLiteral("Working on item %1 of the plan").arg(i) + QString(i * 3, QLatin1Char('x'));
+        team << u;
+    }
+    return team;
 }
 
 QString photoText(const QImage& image)
@@ -609,15 +623,7 @@ private Q_SLOTS:
     void scrollingStatusesStepTogetherWithoutRepaintingBeneath()
     {
         WindowRig w;
-        QList<RemoteUser> team;
-        for (int i = 0; i < 4; ++i) {
-            RemoteUser u = member(QStringLiteral("M%1").arg(i), QStringLiteral("Member %1").arg(i));
-            // Different lengths: different cycles, the same whole-pixel steps.
-            u.status =
-                QStringLiteral("Working on item %1 of the plan").arg(i) + QString(i * 3, QLatin1Char('x'));
-            team << u;
-        }
-        w.team(team);
+        w.team(scrollingTeam(4));
         w.window->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
         QCoreApplication::processEvents();
@@ -660,6 +666,50 @@ private Q_SLOTS:
         QCOMPARE(paints.count.value(w.window.get()), 0);
         for (MiniUserRow* row : w.window->rows())
             QCOMPARE(paints.count.value(row), 0);
+    }
+
+    void scrollingGoesOnWhenTheWallClockIsSet()
+    {
+        WindowRig w;
+        w.team(scrollingTeam(3));
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QCoreApplication::processEvents();
+        QList<MarqueeText*> texts;
+        for (MiniUserRow* row : w.window->rows())
+            texts << row->findChild<MarqueeText*>();
+        QCOMPARE(texts.size(), 3);
+        // What the window shows of a text: its part of the backing store.
+        const auto shown = [&w](const MarqueeText* text) {
+            const auto* store = static_cast<const QImage*>(w.window->backingStore()->paintDevice());
+            return store->copy(QRect(text->mapTo(w.window.get(), QPoint()), text->size()));
+        };
+
+        // Set back an hour, then forward two (a time server's correction, the
+        // user setting the time): every status moves on within 100 ms.
+        w.rig.scheduler.advance(milliseconds(500));
+        for (const qint64 change : {-3'600'000, 7'200'000}) {
+            w.rig.scheduler.setNow(w.rig.scheduler.now().addMSecs(change));
+            QList<QImage> before;
+            for (const MarqueeText* text : texts) {
+                QVERIFY(text->isScrolling());
+                before << shown(text);
+            }
+            QList<int> movedAfter(texts.size(), -1);
+            for (int ms = 5; ms <= 100; ms += 5) {
+                w.rig.scheduler.advance(milliseconds(5));
+                for (qsizetype i = 0; i < texts.size(); ++i)
+                    if (movedAfter[i] < 0 && shown(texts[i]) != before[i])
+                        movedAfter[i] = ms;
+            }
+            QStringList moments;
+            for (const int ms : movedAfter)
+                moments << QString::number(ms);
+            QVERIFY2(!movedAfter.contains(-1),
+                     qPrintable(QStringLiteral("clock set by %1 ms, moved after: %2")
+                                    .arg(change)
+                                    .arg(moments.join(u' '))));
+        }
     }
 
     void scrollingRestsWhileNobodyCanSeeIt()

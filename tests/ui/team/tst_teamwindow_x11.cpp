@@ -276,18 +276,51 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         FrameTicker& ticker = window.frameTicker();
+        WindowSight* sight = WindowSight::of(&window);
         QVERIFY(ticker.isRunning());
 
         // A window over all of it: nothing moves where nobody can see it.
         QWidget cover(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
         cover.setGeometry(window.geometry().adjusted(-20, -20, 20, 20));
         cover.show();
-        QTRY_VERIFY(!WindowSight::of(&window)->isSeen());
+        QTRY_VERIFY(!sight->isSeen());
         QVERIFY(!ticker.isRunning());
 
         // Uncovered, it goes on from where the clock stands.
         cover.hide();
-        QTRY_VERIFY(WindowSight::of(&window)->isSeen());
+        QTRY_VERIFY(sight->isSeen());
+        QVERIFY(ticker.isRunning());
+
+        // Covered, then kept on top from the tray menu: a window manager
+        // brings it to the front, and with one or not it counts as seen until
+        // the X server says otherwise. Its status moves again.
+        cover.show();
+        QTRY_VERIFY(!sight->isSeen());
+        const auto* text = window.rows().value(0)->findChild<MarqueeText*>();
+        QVERIFY(text && text->isScrolling());
+        const auto shown = [&] {
+            const auto* store = static_cast<const QImage*>(window.backingStore()->paintDevice());
+            return store->copy(QRect(text->mapTo(&window, QPoint()), text->size()));
+        };
+        setKeepTeamWindowOnTop(rig.app->settingsStore(), true);
+        QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(sight->isSeen());
+        QVERIFY(ticker.isRunning());
+        const QImage before = shown();
+        rig.scheduler.advance(milliseconds(100));
+        QVERIFY(shown() != before);
+
+        // Back at the normal level and covered again: the change of level
+        // took none of the X server's reports away, and the status rests.
+        setKeepTeamWindowOnTop(rig.app->settingsStore(), false);
+        QVERIFY(ticker.isRunning());
+        cover.hide();
+        QTest::qWait(100);
+        cover.show();
+        QTRY_VERIFY(!sight->isSeen());
+        QVERIFY(!ticker.isRunning());
+        cover.hide();
+        QTRY_VERIFY(sight->isSeen());
         QVERIFY(ticker.isRunning());
     }
 };
