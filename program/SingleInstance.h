@@ -28,9 +28,10 @@ namespace pondra {
  * gone, or whose content names no process at all (empty or garbled after a
  * crash or a full disk), is; so is one that names this very process without
  * it holding the lock, which a copy killed in a sandbox with its own process
- * namespace leaves to the next one there. A running copy stops taking requests as soon as
- * it starts to quit, and lets go of the lock when the guard is destroyed, at
- * the very end; a copy started in between waits for the lock.
+ * namespace leaves to the next one there. A running copy stops taking
+ * requests as soon as it starts to quit, and lets go of the lock when the
+ * guard is destroyed, at the very end; a copy started in between waits for
+ * the lock.
  */
 class SingleInstanceGuard final : public QObject
 {

@@ -15,7 +15,8 @@ namespace pondra {
  * among the program's resources, with Qt's own texts (standard buttons) in
  * the same language where Qt has them. The search ends at the first English
  * language ("en", "en-GB"): the texts are written in English. Without a match
- * the texts stay as written. Make it before any window, so every text is looked up in it.
+ * the texts stay as written. Make it before any window, so every text is
+ * looked up in it.
  */
 class Translations final
 {

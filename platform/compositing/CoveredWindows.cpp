@@ -51,17 +51,16 @@ void CoveredWindows::watch(QWindow* window)
         m_filter = std::make_unique<Filter>(*this);
         qGuiApp->installNativeEventFilter(m_filter.get());
     }
-    auto it = m_watched.find(id);
-    if (it == m_watched.end()) {
+    if (!m_watched.contains(id)) {
         // A window that got a new native window leaves its old record.
         for (auto old = m_watched.begin(); old != m_watched.end();)
             old = old->window == window ? m_watched.erase(old) : std::next(old);
-        it = m_watched.insert(id, Watched{window, false});
+        m_watched.insert(id, Watched{window, false});
         connect(window, &QObject::destroyed, this, [this, id] { m_watched.remove(id); });
     }
-    // Asked for again each time: Qt writes its default event mask anew when
-    // the window's flags change, and the visibility reports go with it.
-    // Qt's own mask stays as it is, with the visibility reports added.
+    // Asked for again each time, because Qt writes its default event mask
+    // anew when the window's flags change. Qt's own mask stays as it is, with
+    // the visibility reports added.
     const xcb::Reply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, id), nullptr));
     if (attributes && !(attributes->your_event_mask & XCB_EVENT_MASK_VISIBILITY_CHANGE)) {

@@ -7,6 +7,7 @@
 #include "XvfbServer.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QDir>
 #include <QFont>
 #include <QHash>
@@ -99,6 +100,15 @@ inline QImage grabWidget(QWidget& widget)
     const QPoint origin = widget.mask().isEmpty() ? QPoint() : widget.mask().boundingRect().topLeft();
     widget.render(&image, origin, QRegion(), QWidget::DrawChildren | QWidget::DrawWindowBackground);
     return image;
+}
+
+/// What a widget's window holds of it in its backing store: what the screen
+/// shows of it after the window's last flush.
+inline QImage inBackingStore(const QWidget& widget)
+{
+    const QWidget* window = widget.window();
+    const auto* store = static_cast<const QImage*>(window->backingStore()->paintDevice());
+    return store->copy(QRect(widget.mapTo(window, QPoint()), widget.size()));
 }
 
 /// `colour` (with its alpha) laid over the opaque `background`.

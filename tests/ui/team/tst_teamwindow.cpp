@@ -17,7 +17,6 @@
 #include "platform/pointer/FakePointerAndScreens.h"
 #include "records/PhotoDecoder.h"
 
-#include <QBackingStore>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QJsonArray>
@@ -679,11 +678,6 @@ private Q_SLOTS:
         for (MiniUserRow* row : w.window->rows())
             texts << row->findChild<MarqueeText*>();
         QCOMPARE(texts.size(), 3);
-        // What the window shows of a text: its part of the backing store.
-        const auto shown = [&w](const MarqueeText* text) {
-            const auto* store = static_cast<const QImage*>(w.window->backingStore()->paintDevice());
-            return store->copy(QRect(text->mapTo(w.window.get(), QPoint()), text->size()));
-        };
 
         // Set back an hour, then forward two (a time server's correction, the
         // user setting the time): every status moves on within 100 ms.
@@ -693,13 +687,13 @@ private Q_SLOTS:
             QList<QImage> before;
             for (const MarqueeText* text : texts) {
                 QVERIFY(text->isScrolling());
-                before << shown(text);
+                before << test::inBackingStore(*text);
             }
             QList<int> movedAfter(texts.size(), -1);
             for (int ms = 5; ms <= 100; ms += 5) {
                 w.rig.scheduler.advance(milliseconds(5));
                 for (qsizetype i = 0; i < texts.size(); ++i)
-                    if (movedAfter[i] < 0 && shown(texts[i]) != before[i])
+                    if (movedAfter[i] < 0 && test::inBackingStore(*texts[i]) != before[i])
                         movedAfter[i] = ms;
             }
             QStringList moments;

@@ -298,17 +298,13 @@ private Q_SLOTS:
         QTRY_VERIFY(!sight->isSeen());
         const auto* text = window.rows().value(0)->findChild<MarqueeText*>();
         QVERIFY(text && text->isScrolling());
-        const auto shown = [&] {
-            const auto* store = static_cast<const QImage*>(window.backingStore()->paintDevice());
-            return store->copy(QRect(text->mapTo(&window, QPoint()), text->size()));
-        };
         setKeepTeamWindowOnTop(rig.app->settingsStore(), true);
         QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(sight->isSeen());
         QVERIFY(ticker.isRunning());
-        const QImage before = shown();
+        const QImage before = test::inBackingStore(*text);
         rig.scheduler.advance(milliseconds(100));
-        QVERIFY(shown() != before);
+        QVERIFY(test::inBackingStore(*text) != before);
 
         // Back at the normal level and covered again: the change of level
         // took none of the X server's reports away, and the status rests.
